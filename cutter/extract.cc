@@ -1,0 +1,159 @@
+// The two extraction modes and the safe writing of output files.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <system_error>
+
+#include "cutter/cutter.h"
+#include "cutter/messages.h"
+#include "image/le.h"
+
+namespace d88cut {
+
+bool outputFailed = false;
+
+namespace {
+
+constexpr int kSizeCode = 3;  // the catalogued disks have 1,024-byte sectors
+constexpr int kRecordHeaderSize = 4;  // kind and length; the rest is not read
+constexpr std::uint32_t kRecordKindA = 0x0041;
+constexpr std::uint32_t kRecordKindB = 0x0042;
+constexpr int kTemporaryAttempts = 100;
+
+std::filesystem::path containerPath;
+
+void zeroBuffer(int from, int to) {
+    if (to > from) {
+        std::fill(SectorBuffer.begin() + from, SectorBuffer.begin() + to, std::uint8_t{0});
+    }
+}
+
+// True when `name` is the container itself, by whatever path or link.
+bool isContainer(const char* name) {
+    if (containerPath.empty()) {
+        return false;
+    }
+    std::error_code error;
+    return std::filesystem::equivalent(name, containerPath, error) && !error;
+}
+
+// Creates a new file beside `name` that no other file stands under, and
+// gives its name in `temporaryName`.
+std::FILE* createTemporary(const char* name, std::string& temporaryName) {
+    static std::minstd_rand random(static_cast<std::minstd_rand::result_type>(
+        std::random_device{}() ^
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())));
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        temporaryName = std::string(".") + name + ".d88cut-" + std::to_string(random() % 1000000);
+        // "x": fail rather than open a file that is already there.
+        if (std::FILE* file = std::fopen(temporaryName.c_str(), "wbx")) {
+            return file;
+        }
+    }
+    return nullptr;
+}
+
+bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
+    if (length < 0 || isContainer(name)) {
+        return false;
+    }
+    std::string temporaryName;
+    std::FILE* file = createTemporary(name, temporaryName);
+    if (file == nullptr) {
+        return false;
+    }
+    const auto size = static_cast<std::size_t>(length);
+    bool written = std::fwrite(bytes, 1, size, file) == size;
+    written = std::fclose(file) == 0 && written;
+    if (written) {
+        // Renaming replaces whatever stands under the name, a symbolic link
+        // included, in one step; a directory there makes it fail.
+        std::error_code error;
+        std::filesystem::rename(temporaryName, name, error);
+        written = !error;
+    }
+    if (!written) {
+        (void)std::remove(temporaryName.c_str());
+    }
+    return written;
+}
+
+}  // namespace
+
+void setContainerPath(const char* path) {
+    std::error_code error;
+    containerPath = path == nullptr ? std::filesystem::path() : std::filesystem::absolute(path, error);
+    if (error) {
+        containerPath = path;
+    }
+}
+
+bool writeOutputFile(const char* name, const std::uint8_t* bytes, int length) {
+    (void)std::printf(kCuttingFormat, name);
+    if (writeReplacing(name, bytes, length)) {
+        return true;
+    }
+    (void)std::fflush(stdout);  // keep the lines in order on a shared console
+    (void)std::fprintf(stderr, kCannotWriteFormat, name);
+    outputFailed = true;
+    return false;
+}
+
+// Writes `size` bytes from `offset` of the run read from (c, h, r) on. Bytes
+// the run did not deliver are written as 0.
+bool extractRaw(const char* name, int trackIndex, int c, int h, int r, int n, int offset,
+                int size) {
+    if (offset < 0 || size < 0 || size > kSectorBufferSize - offset) {
+        return false;
+    }
+    zeroBuffer(0, offset + size);
+    if (diskImage.readRun(trackIndex, c, h, r, n, SectorBuffer.data(), offset + size) == 0) {
+        return false;
+    }
+    return writeOutputFile(name, &SectorBuffer[static_cast<std::size_t>(offset)], size);
+}
+
+// Writes the record that begins at `offset` of the `size` bytes read from
+// (c, h, r) on, as long as its header says, header included. Only records of
+// kind "A" or "B" are written; bytes the run did not deliver are written as 0.
+bool extractRecord(const char* name, int trackIndex, int c, int h, int r, int offset, int size) {
+    if (offset < 0 || size < 0 || size > kSectorBufferSize ||
+        offset > kSectorBufferSize - (kMaxRecordLength + kRecordHeaderSize)) {
+        return false;
+    }
+    const int zeroed = std::max(size, offset + kRecordHeaderSize);
+    zeroBuffer(0, zeroed);
+    if (diskImage.readRun(trackIndex, c, h, r, kSizeCode, SectorBuffer.data(), size) == 0) {
+        return false;
+    }
+    const std::uint8_t* record = &SectorBuffer[static_cast<std::size_t>(offset)];
+    const std::uint32_t kind = d88::loadLe16(record);
+    if (kind != kRecordKindA && kind != kRecordKindB) {
+        return false;
+    }
+    const auto length = static_cast<int>(d88::loadLe16(record + 2));
+    zeroBuffer(zeroed, offset + length);
+    return writeOutputFile(name, record, length);
+}
+
+void runCatalog(DiskKind kind) {
+    for (const CatalogEntry& entry : catalogFor(kind)) {
+        if (entry.size == 0) {
+            break;
+        }
+        const int c = entry.trackIndex >> 1;
+        const int h = entry.trackIndex & 1;
+        if (entry.headered) {
+            (void)extractRecord(entry.name, entry.trackIndex, c, h, entry.sector, entry.offset,
+                                entry.size);
+        } else {
+            (void)extractRaw(entry.name, entry.trackIndex, c, h, entry.sector, kSizeCode,
+                             entry.offset, entry.size);
+        }
+    }
+}
+
+}  // namespace d88cut

@@ -1,0 +1,3 @@
+#include "cutter/cutter.h"
+
+int main(int argc, char** argv) { return d88cut::runCutter(argc, argv); }

@@ -1,0 +1,204 @@
+#include "image/d88_image.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "image/le.h"
+
+namespace d88 {
+
+D88Image::~D88Image() { close(); }
+
+void D88Image::close() {
+    if (file_ != nullptr) {
+        (void)std::fclose(file_);
+        file_ = nullptr;
+    }
+    diskCount_ = 0;
+    mediaType_ = -1;
+}
+
+void D88Image::clearCurrentDisk() {
+    diskOffset_ = -1;
+    mediaType_ = -1;
+    diskSize_ = 0;
+    diskName_.fill('\0');
+}
+
+bool D88Image::open(const char* path) {
+    if (path == nullptr) {
+        close();
+        return true;
+    }
+    if (file_ != nullptr) {
+        close();
+        clearCurrentDisk();
+    }
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    // A pipe or a terminal cannot be positioned, and a directory opens on some
+    // systems but fails at the first read: neither is a container.
+    bool usable = std::fseek(file, 0, SEEK_SET) == 0;
+    if (usable && std::fgetc(file) == EOF && std::ferror(file) != 0) {
+        usable = false;
+    }
+    if (!usable) {
+        (void)std::fclose(file);
+        return false;
+    }
+    file_ = file;
+    scan();
+    return true;
+}
+
+// Counts the disk images: each begins where the previous one's disk size
+// says it ends, and counts when its header is there in full.
+void D88Image::scan() {
+    std::int32_t position = 0;
+    diskCount_ = 0;
+    std::array<std::uint8_t, kDiskHeaderSize> header{};
+    while (diskCount_ < kMaxDisks) {
+        diskOffsets_[static_cast<std::size_t>(diskCount_)] = position;
+        if (!seekTo(position) || !readExactly(header.data(), kDiskHeaderSize)) {
+            break;
+        }
+        position = wrapAdd(position, static_cast<std::int32_t>(loadLe32(&header[kDiskSizeOffset])));
+        ++diskCount_;
+    }
+}
+
+bool D88Image::selectDisk(int index) {
+    if (file_ == nullptr) {
+        return false;
+    }
+    clearCurrentDisk();
+    if (index < 0 || index >= diskCount_) {
+        return false;
+    }
+    const std::int32_t offset = diskOffsets_[static_cast<std::size_t>(index)];
+    std::array<std::uint8_t, kDiskHeaderSize> header{};
+    if (!seekTo(offset) || !readExactly(header.data(), kDiskHeaderSize)) {
+        return false;
+    }
+    for (int t = 0; t < kTrackCount; ++t) {
+        trackTable_[static_cast<std::size_t>(t)] =
+            static_cast<std::int32_t>(loadLe32(&header[static_cast<std::size_t>(kTrackTableOffset + 4 * t)]));
+    }
+    mediaType_ = header[kMediaTypeOffset];
+    diskSize_ = static_cast<std::int32_t>(loadLe32(&header[kDiskSizeOffset]));
+    diskOffset_ = offset;
+    for (int i = 0; i < kDiskNameSize && header[static_cast<std::size_t>(i)] != 0; ++i) {
+        diskName_[static_cast<std::size_t>(i)] = static_cast<char>(header[static_cast<std::size_t>(i)]);
+    }
+    return true;
+}
+
+void D88Image::setSectorRange(int first, int last) {
+    firstSector_ = first;
+    lastSector_ = last;
+}
+
+bool D88Image::seekTo(std::int32_t position) {
+    return position >= 0 && std::fseek(file_, static_cast<long>(position), SEEK_SET) == 0;
+}
+
+bool D88Image::readExactly(std::uint8_t* destination, int length) {
+    return std::fread(destination, 1, static_cast<std::size_t>(length), file_) ==
+           static_cast<std::size_t>(length);
+}
+
+// Positions the file at the start of a track of the current disk. A track
+// exists when its table entry is non-zero and within the disk size.
+bool D88Image::seekTrack(int trackIndex) {
+    if (file_ == nullptr || diskOffset_ < 0 || trackIndex < 0 || trackIndex >= kTrackCount) {
+        return false;
+    }
+    const std::int32_t entry = trackTable_[static_cast<std::size_t>(trackIndex)];
+    if (entry == 0 || entry > diskSize_) {
+        return false;
+    }
+    return seekTo(wrapAdd(diskOffset_, entry));
+}
+
+int D88Image::readSector(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,
+                         int maxLength) {
+    if (!seekTrack(trackIndex)) {
+        return 0;
+    }
+    std::array<std::uint8_t, kSectorHeaderSize> header{};
+    // Only a header whose own count is i + 1 ends the search; the file's end
+    // ends it otherwise, as every step moves on by at least one header.
+    for (std::int64_t i = 0;; ++i) {
+        if (!readExactly(header.data(), kSectorHeaderSize)) {
+            return 0;
+        }
+        const std::int64_t sectorCount = loadLe16(&header[kSectorCountOffset]);
+        if (sectorCount == 0) {
+            return 0;
+        }
+        const int dataSize = static_cast<int>(loadLe16(&header[kDataSizeOffset]));
+        if (header[0] == c && header[1] == h && header[2] == r && header[3] == n) {
+            const int wanted = std::max(0, std::min(dataSize, maxLength));
+            return static_cast<int>(
+                std::fread(destination, 1, static_cast<std::size_t>(wanted), file_));
+        }
+        if (std::fseek(file_, dataSize, SEEK_CUR) != 0 || i == sectorCount - 1) {
+            return 0;
+        }
+    }
+}
+
+int D88Image::readRun(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,
+                      int length) {
+    // 128 << n must be a positive signed 32-bit value.
+    if (n < 0 || n > 23) {
+        return 0;
+    }
+    int chunk = 128 << n;
+    int total = 0;
+    while (total < length) {
+        chunk = std::min(chunk, length - total);
+        if (readSector(trackIndex, c, h, r, n, destination + total, chunk) < chunk) {
+            return total;
+        }
+        total += chunk;
+        if (r != lastSector_) {
+            r = wrapAdd(r, 1);
+        } else {
+            trackIndex = wrapAdd(trackIndex, 1);
+            if (h == 0) {
+                h = 1;
+            } else {
+                h = 0;
+                c = wrapAdd(c, 1);
+            }
+            r = firstSector_;
+        }
+    }
+    return total;
+}
+
+int D88Image::listSectorIds(int trackIndex, std::uint8_t* destination, int maxBytes) {
+    if (!seekTrack(trackIndex)) {
+        return 0;
+    }
+    std::array<std::uint8_t, kSectorHeaderSize> header{};
+    int count = 0;
+    for (std::int64_t i = 0; maxBytes - count >= 4; ++i) {
+        if (!readExactly(header.data(), kSectorHeaderSize)) {
+            break;
+        }
+        std::memcpy(destination + count, header.data(), 4);
+        count += 4;
+        const std::int64_t sectorCount = loadLe16(&header[kSectorCountOffset]);
+        const long dataSize = static_cast<long>(loadLe16(&header[kDataSizeOffset]));
+        if (std::fseek(file_, dataSize, SEEK_CUR) != 0 || i == sectorCount - 1) {
+            break;
+        }
+    }
+    return count;
+}
+
+}  // namespace d88

@@ -1,0 +1,77 @@
+// Reader of D88 containers: disk images stored back to back, each a header
+// with a track table followed by tracks of sector records.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+namespace d88 {
+
+inline constexpr int kMaxDisks = 64;
+inline constexpr int kTrackCount = 164;
+inline constexpr int kDiskNameSize = 16;
+inline constexpr int kMediaTypeOffset = 0x1B;
+inline constexpr int kDiskSizeOffset = 0x1C;
+inline constexpr int kTrackTableOffset = 0x20;
+inline constexpr int kDiskHeaderSize = kTrackTableOffset + kTrackCount * 4;
+static_assert(kDiskHeaderSize == 0x2B0);
+
+inline constexpr int kSectorHeaderSize = 16;
+inline constexpr int kSectorCountOffset = 4;
+inline constexpr int kDataSizeOffset = 14;
+
+class D88Image {
+public:
+    D88Image() = default;
+    ~D88Image();
+    D88Image(const D88Image&) = delete;
+    D88Image& operator=(const D88Image&) = delete;
+
+    // Opens the container and counts its disk images; true also when none is
+    // found. A null path closes the container. A directory, or a file that
+    // cannot be positioned, cannot be opened.
+    [[nodiscard]] bool open(const char* path);
+    [[nodiscard]] int diskCount() const { return diskCount_; }
+    // Makes disk image `index` (0-based) current; on failure no disk is current.
+    [[nodiscard]] bool selectDisk(int index);
+    // The sector numbers at which readRun starts a track and leaves it.
+    void setSectorRange(int first, int last);
+    [[nodiscard]] const char* diskName() const { return diskName_.data(); }
+    [[nodiscard]] int mediaType() const { return mediaType_; }
+
+    // Copies the data of sector (c, h, r, n) in track `trackIndex`, at most
+    // maxLength bytes; the result is the number of bytes copied, 0 when the
+    // sector is not found.
+    [[nodiscard]] int readSector(int trackIndex, int c, int h, int r, int n,
+                                 std::uint8_t* destination, int maxLength);
+    // Reads `length` bytes of consecutive sectors of size code n from
+    // (c, h, r) on, stepping through the sector range and across track sides.
+    // The result counts the whole chunks read before the run broke off.
+    [[nodiscard]] int readRun(int trackIndex, int c, int h, int r, int n,
+                              std::uint8_t* destination, int length);
+    // Writes C, H, R, N of the sectors stored in a track, 4 bytes each, as
+    // many as fit in maxBytes; the result is the number of bytes written.
+    [[nodiscard]] int listSectorIds(int trackIndex, std::uint8_t* destination, int maxBytes);
+
+private:
+    void close();
+    void clearCurrentDisk();
+    void scan();
+    [[nodiscard]] bool seekTo(std::int32_t position);
+    [[nodiscard]] bool readExactly(std::uint8_t* destination, int length);
+    [[nodiscard]] bool seekTrack(int trackIndex);
+
+    std::FILE* file_ = nullptr;
+    std::int32_t diskCount_ = 0;
+    std::int32_t firstSector_ = 1;
+    std::int32_t lastSector_ = 16;
+    std::array<std::int32_t, kMaxDisks> diskOffsets_{};
+    std::int32_t diskSize_ = 0;
+    std::int32_t diskOffset_ = 0;
+    std::array<std::int32_t, kTrackCount> trackTable_{};
+    std::int32_t mediaType_ = -1;
+    std::array<char, kDiskNameSize + 1> diskName_{};
+};
+
+}  // namespace d88

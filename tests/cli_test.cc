@@ -1,0 +1,283 @@
+// The built tool end to end: containers made in code, run in a fresh
+// directory, checked by what it prints, its exit status and the files it leaves.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tests/known_disks.h"
+#include "tests/test_dir.h"
+
+namespace d88test {
+namespace {
+
+using d88cut::DiskKind;
+
+std::string recognitionLine(DiskKind kind) {
+    switch (kind) {
+        case DiskKind::ProgramDisk:
+            return "PROGRAM DISK" + kRecognised;
+        case DiskKind::DiskA:
+            return "DISK A" + kRecognised;
+        case DiskKind::DiskB:
+            return "DISK B" + kRecognised;
+    }
+    return {};
+}
+
+// Bytes of a file, or "" where it is missing.
+Bytes fileBytes(const fs::path& path) { return readFile(path.string()).value_or(Bytes{}); }
+
+class CliTest : public ::testing::Test {
+protected:
+    // Writes the container into the work directory and runs the tool on it.
+    RunResult cut(const Bytes& container, const std::string& name = "c.d88") {
+        EXPECT_TRUE(writeFile((dir_ / name).string(), container));
+        return runTool(dir_.path(), {name});
+    }
+    // The files in the work directory other than the container.
+    std::vector<std::string> outputs(const std::string& container = "c.d88") {
+        std::vector<std::string> names = listDir(dir_.path());
+        names.erase(std::remove(names.begin(), names.end(), container), names.end());
+        return names;
+    }
+
+    ScopedTempDir dir_;
+};
+
+TEST_F(CliTest, CommandLineAndOpenFailures) {
+    const std::string usage = std::string("Usage: ") + D88CUT_BINARY + " [d88file]\n";
+    ASSERT_TRUE(writeFile((dir_ / "empty").string(), {}));
+    fs::create_directory(dir_ / "folder");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string prefix;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"no argument", {}, "", 1, usage},
+        {"two arguments", {"a", "b"}, "", 1, usage},
+        {"missing file", {"missing"}, "", 1, kCannotOpen},
+        {"a directory", {"folder"}, "", 1, kCannotOpen},
+        {"a pipe", {"fifo"}, "mkfifo fifo && (echo data >fifo &) && ", 1, kCannotOpen},
+        {"empty file", {"empty"}, "", 0, ""},
+    };
+    if (std::getenv("D88CUT_COMMAND") != nullptr) {
+        cases[0].err = cases[1].err = "";  // another program name; checked by status only
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunResult result = runTool(dir_.path(), c.args, c.prefix);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, "");
+        if (!c.err.empty() || c.status == 0) {
+            EXPECT_EQ(result.err, c.err);
+        }
+        fs::remove(dir_ / "fifo");
+    }
+    EXPECT_EQ(listDir(dir_.path()), (std::vector<std::string>{"empty", "folder"}));
+}
+
+// Every order of the three disks, and one disk twice: each recognised disk's
+// lines follow its recognition line, and the files hold exactly the catalogued bytes.
+TEST_F(CliTest, CutsKnownDisksInContainerOrder) {
+    const std::vector<std::vector<std::pair<DiskKind, std::uint32_t>>> containers = {
+        {{DiskKind::ProgramDisk, 1}, {DiskKind::DiskA, 2}, {DiskKind::DiskB, 3}},
+        {{DiskKind::DiskB, 4}, {DiskKind::DiskA, 5}, {DiskKind::ProgramDisk, 6}},
+        {{DiskKind::DiskA, 7}, {DiskKind::ProgramDisk, 8}, {DiskKind::DiskB, 9}},
+        {{DiskKind::DiskA, 10}, {DiskKind::DiskA, 11}},
+    };
+    for (const auto& kinds : containers) {
+        SCOPED_TRACE(kinds.size() * 100 + kinds[0].second);
+        ScopedTempDir dir;
+        std::vector<Disk> disks;
+        std::string expectedOut;
+        std::map<std::string, Bytes> expected;
+        for (const auto& [kind, seed] : kinds) {
+            disks.push_back(makeKnownDisk(kind, seed));
+            expectedOut += recognitionLine(kind);
+            for (ExpectedFile& file : expectedFiles(disks.back(), kind)) {
+                expectedOut += "cutting ... " + file.name + "\n";
+                expected[file.name] = std::move(file.bytes);
+            }
+        }
+        ASSERT_TRUE(writeFile((dir / "c.d88").string(), buildContainer(disks)));
+        const RunResult result = runTool(dir.path(), {"c.d88"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.out, expectedOut);
+        std::vector<std::string> names = listDir(dir.path());
+        names.erase(std::find(names.begin(), names.end(), "c.d88"));
+        EXPECT_EQ(names.size(), expected.size());
+        for (const auto& [name, bytes] : expected) {
+            EXPECT_EQ(fileBytes(dir / name), bytes) << name;
+        }
+    }
+}
+
+TEST_F(CliTest, DisksThatAreNotRecognised) {
+    struct Case {
+        const char* name;
+        std::function<void(std::vector<Disk>&)> make;
+        std::string out;
+    } cases[] = {
+        {"kind digit 3", [](std::vector<Disk>& d) { putSignature(d.back(), '3'); }, ""},
+        {"signature differs in one byte",
+         [](std::vector<Disk>& d) { findSector(d.back(), 79, 5)->data[1010] ^= 1; }, ""},
+        {"identification sector short",
+         [](std::vector<Disk>& d) { findSector(d.back(), 79, 5)->data.resize(1023); }, ""},
+        {"identification sector missing after a recognised disk",
+         [](std::vector<Disk>& d) {
+             // The first disk is recognised but has nothing to cut, so its
+             // signature may stay in the buffer.
+             Disk first = makeFiveSectorDisk(2);
+             putSignature(first, '1');
+             for (int t = 0; t < 79; ++t) {
+                 first.tracks[static_cast<std::size_t>(t)].clear();
+             }
+             d.insert(d.begin(), first);
+             d.back().tracks[79].clear();
+         },
+         "DISK A" + kRecognised},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Disk> disks = {makeKnownDisk(DiskKind::DiskB, 3)};
+        c.make(disks);
+        ScopedTempDir dir;
+        ASSERT_TRUE(writeFile((dir / "c.d88").string(), buildContainer(disks)));
+        const RunResult result = runTool(dir.path(), {"c.d88"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"c.d88"});
+    }
+}
+
+// A damaged disk after an intact one: what the damaged disk's reads did not
+// deliver is 0 in its files, never bytes of the earlier disk.
+TEST_F(CliTest, DamagedDiskAfterIntactOne) {
+    const Disk intact = makeKnownDisk(DiskKind::ProgramDisk, 1);
+    Disk damaged = makeKnownDisk(DiskKind::ProgramDisk, 2);
+    damaged.tracks[3].clear();                        // PROG breaks off after 10,240 bytes
+    putRecord(damaged, 58, 5, 0, 0x0041, 3000);       // QXOP01 runs past its one sector
+    putRecord(damaged, 44, 5, 512, 0x4100, 100);      // QXGT02 is of another kind
+    damaged.tracks[60].clear();                        // QXCONG and QXMINA are missing
+    const RunResult result = cut(buildContainer({intact, damaged}));
+    EXPECT_EQ(result.status, 0);
+
+    Bytes prog = runBytes(damaged, 1, 1, 20480);
+    ASSERT_EQ(prog.size(), 10240u);
+    prog.resize(20480, 0);
+    EXPECT_EQ(fileBytes(dir_ / "PROG"), prog);
+    Bytes op01 = runBytes(damaged, 58, 5, 1024);
+    op01.resize(3000, 0);
+    EXPECT_EQ(fileBytes(dir_ / "QXOP01"), op01);
+    // Entries the damaged disk could not give keep the intact disk's files.
+    std::map<std::string, Bytes> first;
+    for (ExpectedFile& file : expectedFiles(intact, DiskKind::ProgramDisk)) {
+        first[file.name] = std::move(file.bytes);
+    }
+    for (const char* name : {"QXGT02", "QXCONG", "QXMINA"}) {
+        EXPECT_EQ(fileBytes(dir_ / name), first[name]) << name;
+    }
+    EXPECT_EQ(result.out.find("cutting ... QXGT02\n"), result.out.rfind("cutting ... QXGT02\n"));
+}
+
+// An output name that cannot be written: the cutting line, the message, the
+// rest still cut, status 1, and nothing partial or temporary left.
+TEST_F(CliTest, OutputNameThatIsADirectory) {
+    const Disk disk = makeKnownDisk(DiskKind::DiskA, 3);
+    fs::create_directory(dir_ / "EXA003");
+    const RunResult result = cut(buildContainer({disk}));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "EXA003" + kCannotWrite);
+    EXPECT_NE(result.out.find("cutting ... EXA003\ncutting ... EXA004\n"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(dir_ / "EXA003"));
+    EXPECT_TRUE(fs::is_empty(dir_ / "EXA003"));
+    std::vector<std::string> expected;
+    for (const ExpectedFile& file : expectedFiles(disk, DiskKind::DiskA)) {
+        expected.push_back(file.name);
+        if (file.name != "EXA003") {
+            EXPECT_EQ(fileBytes(dir_ / file.name), file.bytes) << file.name;
+        }
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(outputs(), expected);
+}
+
+TEST_F(CliTest, ExistingFilesAndLinksAreReplaced) {
+    const Disk disk = makeKnownDisk(DiskKind::DiskB, 3);
+    ScopedTempDir elsewhere;
+    ASSERT_TRUE(writeFile((dir_ / "QXBG07").string(), Bytes(100000, 'x')));
+    ASSERT_TRUE(writeFile((elsewhere / "target").string(), Bytes{'k', 'e', 'e', 'p'}));
+    fs::create_symlink(elsewhere / "target", dir_ / "QXBG08");
+    fs::create_symlink(elsewhere / "nowhere", dir_ / "QXBG09");
+    const RunResult result = cut(buildContainer({disk}));
+    EXPECT_EQ(result.status, 0);
+    for (const ExpectedFile& file : expectedFiles(disk, DiskKind::DiskB)) {
+        EXPECT_FALSE(fs::is_symlink(dir_ / file.name)) << file.name;
+        EXPECT_EQ(fileBytes(dir_ / file.name), file.bytes) << file.name;
+    }
+    EXPECT_EQ(fileBytes(elsewhere / "target"), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(listDir(elsewhere.path()), std::vector<std::string>{"target"});
+}
+
+// An output name that is the container itself, by any path: never written.
+TEST_F(CliTest, ContainerIsNeverOverwritten) {
+    const Disk disk = makeKnownDisk(DiskKind::ProgramDisk, 5);
+    const Bytes container = buildContainer({disk});
+    struct Case {
+        const char* name;
+        std::string file;       // where the container is written
+        std::string argument;   // how the tool is given it
+        std::function<void(const fs::path&)> links;
+        std::vector<std::string> refused;
+    } cases[] = {
+        {"named like an output", "PROG", "PROG", {}, {"PROG"}},
+        {"spelt another way", "PROG", "./../" , {}, {"PROG"}},
+        {"hard and symbolic links",
+         "c.d88", "c.d88",
+         [](const fs::path& d) {
+             fs::create_hard_link(d / "c.d88", d / "QXGT01");
+             fs::create_symlink("c.d88", d / "FAN1");
+         },
+         {"QXGT01", "FAN1"}},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedTempDir dir;
+        ASSERT_TRUE(writeFile((dir / c.file).string(), container));
+        if (c.links) {
+            c.links(dir.path());
+        }
+        if (c.argument == "./../") {
+            c.argument += dir.path().filename().string() + "/PROG";
+        }
+        const RunResult result = runTool(dir.path(), {c.argument});
+        EXPECT_EQ(result.status, 1);
+        std::string err;
+        for (const std::string& name : c.refused) {
+            err += name + kCannotWrite;
+            EXPECT_NE(result.out.find("cutting ... " + name + "\n"), std::string::npos);
+            EXPECT_EQ(fileBytes(dir / name), container) << name;
+        }
+        EXPECT_EQ(result.err, err);
+        EXPECT_EQ(fileBytes(dir / c.file), container);
+        EXPECT_EQ(listDir(dir.path()).size(), 14u + (c.file == "PROG" ? 0 : 1));
+    }
+}
+
+TEST_F(CliTest, RealImagesAreNotRecognised) {
+    for (const char* name : {"d88dmp_HuBASIC_Format_2D.d88", "sosweb_SOS_TEST.d88", "x1sgl_x1balls.d88"}) {
+        SCOPED_TRACE(name);
+        const RunResult result =
+            runTool(dir_.path(), {std::string(D88CUT_REALDATA_DIR) + "/" + name});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(listDir(dir_.path()).empty());
+    }
+}
+
+}  // namespace
+}  // namespace d88test

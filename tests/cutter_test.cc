@@ -1,0 +1,149 @@
+// The two extraction modes, run in process on containers built in memory.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "cutter/cutter.h"
+#include "tests/known_disks.h"
+#include "tests/test_dir.h"
+
+namespace d88test {
+namespace {
+
+using d88cut::SectorBuffer;
+
+// Runs each test in its own directory with the disk opened as the current disk.
+class ExtractTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = fs::current_path();
+        fs::current_path(dir_.path());
+        d88cut::outputFailed = false;
+        // Stale bytes that must never reach a file.
+        SectorBuffer.fill(0xEE);
+    }
+    void TearDown() override {
+        (void)capturedStdout();
+        (void)d88cut::diskImage.open(nullptr);
+        fs::current_path(previous_);
+    }
+    // Opens the disk as the current disk and starts capturing what is printed.
+    void open(const Disk& disk) {
+        ASSERT_TRUE(writeFile("c.d88", buildDisk(disk)));
+        ASSERT_TRUE(d88cut::diskImage.open("c.d88"));
+        ASSERT_TRUE(d88cut::diskImage.selectDisk(0));
+        d88cut::diskImage.setSectorRange(1, 5);
+        if (!capturing_) {
+            ::testing::internal::CaptureStdout();
+            capturing_ = true;
+        }
+    }
+    std::string capturedStdout() {
+        if (!capturing_) {
+            return {};
+        }
+        capturing_ = false;
+        return ::testing::internal::GetCapturedStdout();
+    }
+
+    ScopedTempDir dir_;
+    fs::path previous_;
+    bool capturing_ = false;
+};
+
+TEST_F(ExtractTest, RawRuns) {
+    Disk disk = makeFiveSectorDisk(9);
+    disk.tracks[3].clear();  // the run breaks off after sides 1 and 2
+    open(disk);
+    EXPECT_FALSE(d88cut::extractRaw("GONE", 3, 1, 1, 1, 3, 0, 1024));
+    EXPECT_FALSE(fs::exists("GONE"));
+    ASSERT_TRUE(d88cut::extractRaw("PART", 1, 0, 1, 1, 3, 0, 20480));
+    Bytes expected = runBytes(disk, 1, 1, 20480);
+    ASSERT_EQ(expected.size(), 10240u);
+    expected.resize(20480, 0);  // what was not read is 0, not what the buffer held
+    EXPECT_EQ(readFile("PART"), expected);
+    ASSERT_TRUE(d88cut::extractRaw("MID", 0, 0, 0, 2, 3, 1000, 48));
+    const Bytes run = runBytes(disk, 0, 2, 1048);
+    EXPECT_EQ(readFile("MID"), Bytes(run.begin() + 1000, run.end()));
+    EXPECT_EQ(listDir("."), (std::vector<std::string>{"MID", "PART", "c.d88"}));
+}
+
+TEST_F(ExtractTest, Records) {
+    struct Case {
+        const char* name;
+        int offset;
+        std::uint16_t kind;  // as the header's first two bytes, little-endian
+        std::uint16_t length;
+        bool written;
+    } cases[] = {
+        {"kind A", 0, 0x0041, 300, true},
+        {"kind B at 512", 512, 0x0042, 300, true},
+        {"length 0", 0, 0x0041, 0, true},
+        {"length beyond the bytes read", 0, 0x0042, 5000, true},
+        {"largest length", 512, 0x0041, 0xFFFF, true},
+        {"A with a second byte", 0, 0x0141, 300, false},
+        {"other kind", 0, 0x0043, 300, false},
+        {"zero kind", 0, 0x0000, 300, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Disk disk = makeFiveSectorDisk(4);
+        putRecord(disk, 10, 2, c.offset, c.kind, c.length);
+        // A name field of the record's own, which plays no part.
+        std::memcpy(&findSector(disk, 10, 2)->data[static_cast<std::size_t>(c.offset) + 6], "OTHER ", 6);
+        open(disk);
+        EXPECT_EQ(d88cut::extractRecord("REC", 10, 5, 0, 2, c.offset, 2048), c.written);
+        EXPECT_EQ(capturedStdout(), c.written ? "cutting ... REC\n" : "");
+        if (!c.written) {
+            EXPECT_FALSE(fs::exists("REC"));
+            continue;
+        }
+        Bytes expected = runBytes(disk, 10, 2, 2048);
+        expected.erase(expected.begin(), expected.begin() + c.offset);
+        expected.resize(c.length, 0);
+        EXPECT_EQ(readFile("REC"), expected);
+        fs::remove("REC");
+    }
+}
+
+TEST_F(ExtractTest, RecordWhoseSectorIsMissing) {
+    Disk disk = makeFiveSectorDisk(4);
+    disk.tracks[10].clear();
+    open(disk);
+    EXPECT_FALSE(d88cut::extractRecord("REC", 10, 5, 0, 1, 0, 1024));
+    EXPECT_FALSE(fs::exists("REC"));
+    EXPECT_FALSE(d88cut::outputFailed);
+}
+
+// A run that is short by part of a sector: the bytes that sector did copy
+// count as delivered, the rest of the file is 0.
+TEST_F(ExtractTest, ShortLastSectorKeepsItsBytes) {
+    Disk disk = makeFiveSectorDisk(5);
+    disk.tracks[6][1].data.resize(100);
+    open(disk);
+    ASSERT_TRUE(d88cut::extractRaw("RAW", 6, 3, 0, 1, 3, 0, 3072));
+    Bytes expected = runBytes(disk, 6, 1, 1124);
+    expected.resize(3072, 0);
+    EXPECT_EQ(readFile("RAW"), expected);
+}
+
+TEST_F(ExtractTest, CatalogRunWritesItsFilesInOrder) {
+    using d88cut::DiskKind;
+    for (DiskKind kind : {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB}) {
+        SCOPED_TRACE(kindDigit(kind));
+        const Disk disk = makeKnownDisk(kind, 11);
+        open(disk);
+        d88cut::runCatalog(kind);
+        const std::string out = capturedStdout();
+        std::string lines;
+        for (const ExpectedFile& file : expectedFiles(disk, kind)) {
+            lines += "cutting ... " + file.name + "\n";
+            EXPECT_EQ(readFile(file.name), file.bytes) << file.name;
+            fs::remove(file.name);
+        }
+        EXPECT_EQ(out, lines);
+    }
+}
+
+}  // namespace
+}  // namespace d88test

@@ -1,0 +1,102 @@
+// Test helpers: a temporary directory per test, and running the built tool.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/d88_writer.h"
+
+namespace d88test {
+
+namespace fs = std::filesystem;
+
+// A fresh directory, removed with everything in it at the end of the test.
+class ScopedTempDir {
+public:
+    ScopedTempDir() {
+        std::random_device random;
+        do {
+            path_ = fs::temp_directory_path() / ("d88cut-test-" + std::to_string(random()));
+        } while (!fs::create_directory(path_));
+    }
+    ~ScopedTempDir() {
+        std::error_code error;
+        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+        fs::remove_all(path_, error);
+    }
+    ScopedTempDir(const ScopedTempDir&) = delete;
+    ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+
+    [[nodiscard]] const fs::path& path() const { return path_; }
+    [[nodiscard]] fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+// The files of a directory by name, sorted.
+inline std::vector<std::string> listDir(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char ch : text) {
+        quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    }
+    return quoted + "'";
+}
+
+// The command that runs the tool: D88CUT_COMMAND when set (for example an
+// emulator and a foreign build), the tool built beside the tests otherwise.
+inline std::string toolCommand() {
+    const char* command = std::getenv("D88CUT_COMMAND");
+    return command != nullptr && *command != '\0' ? std::string(command) : shellQuote(D88CUT_BINARY);
+}
+
+// Runs the tool in `workDir` with `args`, capturing both output streams.
+inline RunResult runTool(const fs::path& workDir, const std::vector<std::string>& args,
+                         const std::string& prefix = "") {
+    ScopedTempDir capture;
+    std::string command = "cd " + shellQuote(workDir.string()) + " && " + prefix + toolCommand();
+    for (const std::string& arg : args) {
+        command += " " + shellQuote(arg);
+    }
+    command += " >" + shellQuote((capture / "out").string()) + " 2>" +
+               shellQuote((capture / "err").string()) + " </dev/null";
+    RunResult result;
+    const int raw = std::system(command.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const auto out = readFile((capture / "out").string());
+    const auto err = readFile((capture / "err").string());
+    result.out.assign(out ? out->begin() : Bytes::const_iterator{}, out ? out->end() : Bytes::const_iterator{});
+    result.err.assign(err ? err->begin() : Bytes::const_iterator{}, err ? err->end() : Bytes::const_iterator{});
+    return result;
+}
+
+// Shift_JIS message bytes, as the tool writes them.
+inline const std::string kRecognised = "\x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+inline const std::string kCannotOpen =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB\x82\xDC"
+    "\x82\xB9\x82\xF1\x2E\x0A";
+inline const std::string kCannotWrite =
+    ": \x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xDC\x82\xB9\x82\xF1"
+    "\x2E\x0A";
+
+}  // namespace d88test
