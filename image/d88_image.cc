@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "image/le.h"
 
@@ -34,12 +36,20 @@ bool D88Image::open(const char* path) {
         close();
         clearCurrentDisk();
     }
+    // A directory, a pipe or a socket is no container; opening a pipe would
+    // even wait for a writer.
+    std::error_code error;
+    const auto type = std::filesystem::status(path, error).type();
+    if (type == std::filesystem::file_type::directory || type == std::filesystem::file_type::fifo ||
+        type == std::filesystem::file_type::socket) {
+        return false;
+    }
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         return false;
     }
-    // A pipe or a terminal cannot be positioned, and a directory opens on some
-    // systems but fails at the first read: neither is a container.
+    // A terminal cannot be positioned, and a directory that slipped past the
+    // check above fails at the first read.
     bool usable = std::fseek(file, 0, SEEK_SET) == 0;
     if (usable && std::fgetc(file) == EOF && std::ferror(file) != 0) {
         usable = false;

@@ -79,7 +79,7 @@ inline RunResult runTool(const fs::path& workDir, const std::vector<std::string>
         command += " " + shellQuote(arg);
     }
     command += " >" + shellQuote((capture / "out").string()) + " 2>" +
-               shellQuote((capture / "err").string()) + " </dev/null";
+               shellQuote((capture / "err").string());
     RunResult result;
     const int raw = std::system(command.c_str());
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
