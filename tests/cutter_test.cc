@@ -145,5 +145,12 @@ TEST_F(ExtractTest, CatalogRunWritesItsFilesInOrder) {
     }
 }
 
+TEST(CommandLineTest, EmptyArgumentVectorNamesTheTool) {
+    const char* const argv[] = {nullptr};
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(d88cut::runCutter(0, argv), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Usage: d88cut [d88file]\n");
+}
+
 }  // namespace
 }  // namespace d88test
