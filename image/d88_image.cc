@@ -92,15 +92,14 @@ bool D88Image::selectDisk(int index) {
     if (!seekTo(offset) || !readExactly(header.data(), kDiskHeaderSize)) {
         return false;
     }
-    for (int t = 0; t < kTrackCount; ++t) {
-        trackTable_[static_cast<std::size_t>(t)] =
-            static_cast<std::int32_t>(loadLe32(&header[static_cast<std::size_t>(kTrackTableOffset + 4 * t)]));
+    for (std::size_t t = 0; t < trackTable_.size(); ++t) {
+        trackTable_[t] = static_cast<std::int32_t>(loadLe32(&header[kTrackTableOffset + 4 * t]));
     }
     mediaType_ = header[kMediaTypeOffset];
     diskSize_ = static_cast<std::int32_t>(loadLe32(&header[kDiskSizeOffset]));
     diskOffset_ = offset;
-    for (int i = 0; i < kDiskNameSize && header[static_cast<std::size_t>(i)] != 0; ++i) {
-        diskName_[static_cast<std::size_t>(i)] = static_cast<char>(header[static_cast<std::size_t>(i)]);
+    for (std::size_t i = 0; i < kDiskNameSize && header[i] != 0; ++i) {
+        diskName_[i] = static_cast<char>(header[i]);
     }
     return true;
 }
