@@ -7,6 +7,12 @@
 #include <string>
 #include <system_error>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#endif
+
 #include "cutter/cutter.h"
 #include "cutter/messages.h"
 #include "image/le.h"
@@ -40,6 +46,28 @@ bool isContainer(const char* name) {
     return std::filesystem::equivalent(name, containerPath, error) && !error;
 }
 
+// Opens `path` for binary writing as a new file: fails rather than open a
+// file that is already there.
+std::FILE* createNew(const char* path) {
+#ifdef _WIN32
+    // msvcrt, the C runtime that MinGW programs use, does not honour the "x"
+    // of an fopen mode (it opens an existing file all the same); its _open
+    // creates exclusively.
+    const int descriptor =
+        _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(descriptor, "wb");
+    if (file == nullptr) {
+        (void)_close(descriptor);
+    }
+    return file;
+#else
+    return std::fopen(path, "wbx");
+#endif
+}
+
 // Creates a new file beside `name` that no other file stands under, and
 // gives its name in `temporaryName`.
 std::FILE* createTemporary(const char* name, std::string& temporaryName) {
@@ -48,8 +76,7 @@ std::FILE* createTemporary(const char* name, std::string& temporaryName) {
         static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())));
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         temporaryName = std::string(".") + name + ".d88cut-" + std::to_string(random() % 1000000);
-        // "x": fail rather than open a file that is already there.
-        if (std::FILE* file = std::fopen(temporaryName.c_str(), "wbx")) {
+        if (std::FILE* file = createNew(temporaryName.c_str())) {
             return file;
         }
     }

@@ -268,6 +268,31 @@ TEST_F(CliTest, ContainerIsNeverOverwritten) {
     }
 }
 
+// A container "prog" beside the output "PROG": where names ignore letter case
+// (Windows) they are one file, which is refused; elsewhere PROG is cut as
+// usual. Either way the container keeps its bytes.
+TEST_F(CliTest, ContainerNamedInOtherLetterCase) {
+    const Disk disk = makeKnownDisk(DiskKind::ProgramDisk, 6);
+    const Bytes container = buildContainer({disk});
+    const RunResult result = cut(container, "prog");
+    EXPECT_EQ(fileBytes(dir_ / "prog"), container);
+    if (std::getenv("D88CUT_COMMAND") == nullptr) {
+        EXPECT_EQ(result.status, 0);  // the native build on this system's case-sensitive names
+    }
+    const bool refused = result.status == 1;
+    EXPECT_EQ(result.err, refused ? "PROG" + kCannotWrite : "");
+    std::vector<std::string> expected;
+    for (const ExpectedFile& file : expectedFiles(disk, DiskKind::ProgramDisk)) {
+        if (file.name == "PROG" && refused) {
+            continue;
+        }
+        expected.push_back(file.name);
+        EXPECT_EQ(fileBytes(dir_ / file.name), file.bytes) << file.name;
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(outputs("prog"), expected);
+}
+
 TEST_F(CliTest, RealImagesAreNotRecognised) {
     for (const char* name : {"d88dmp_HuBASIC_Format_2D.d88", "sosweb_SOS_TEST.d88", "x1sgl_x1balls.d88"}) {
         SCOPED_TRACE(name);
