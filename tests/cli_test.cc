@@ -60,14 +60,18 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         {"missing file", {"missing"}, "", 1, kCannotOpen},
         {"a directory", {"folder"}, "", 1, kCannotOpen},
         {"a pipe with no writer", {"fifo"}, "mkfifo fifo && timeout 20 ", 1, kCannotOpen},
-        {"a terminal-like stream", {"/dev/stdin"}, "echo data | ", 1, kCannotOpen},
+        {"a pipe on standard input", {"/dev/stdin"}, "echo data | ", 1, kCannotOpen},
         {"empty file", {"empty"}, "", 0, ""},
     };
-    if (std::getenv("D88CUT_COMMAND") != nullptr) {
+    const bool foreign = std::getenv("D88CUT_COMMAND") != nullptr;
+    if (foreign) {
         cases[0].err = cases[1].err = "";  // another program name; checked by status only
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (foreign && c.args == std::vector<std::string>{"/dev/stdin"}) {
+            continue;  // a path of this system's own, not the foreign one's
+        }
         const RunResult result = runTool(dir_.path(), c.args, c.prefix);
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.out, "");
