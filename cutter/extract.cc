@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "cutter/cutter.h"
 #include "cutter/messages.h"
@@ -24,6 +25,10 @@ constexpr std::uint32_t kRecordKindB = 0x0042;
 constexpr int kTemporaryAttempts = 100;
 
 std::filesystem::path containerPath;
+// The names this run has already replaced with files of its own: none of them
+// is the container any more, so they need no second look. (Names are relative
+// to the current directory, which stays the same for the whole run.)
+std::vector<std::string> ownNames;
 
 void zeroBuffer(int from, int to) {
     if (to > from) {
@@ -33,10 +38,14 @@ void zeroBuffer(int from, int to) {
 
 // True when `name` is the container itself, by whatever path or link.
 bool isContainer(const char* name) {
-    if (containerPath.empty()) {
+    if (containerPath.empty() || std::find(ownNames.begin(), ownNames.end(), name) != ownNames.end()) {
         return false;
     }
+    // Nothing there, nothing to compare: one look at the name suffices.
     std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::status(name, error)) || error) {
+        return false;
+    }
     return std::filesystem::equivalent(name, containerPath, error) && !error;
 }
 
@@ -76,6 +85,10 @@ bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
         std::error_code error;
         std::filesystem::rename(temporaryName, name, error);
         written = !error;
+        if (written && !containerPath.empty() &&
+            std::find(ownNames.begin(), ownNames.end(), name) == ownNames.end()) {
+            ownNames.emplace_back(name);
+        }
     }
     if (!written) {
         (void)std::remove(temporaryName.c_str());
@@ -86,6 +99,7 @@ bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
 }  // namespace
 
 void setContainerPath(const char* path) {
+    ownNames.clear();
     std::error_code error;
     containerPath = path == nullptr ? std::filesystem::path() : std::filesystem::absolute(path, error);
     if (error) {

@@ -267,6 +267,26 @@ TEST_F(CliTest, ContainerIsNeverOverwritten) {
     }
 }
 
+// A name that is the container is refused for every disk that cuts it, while
+// the names the first disk wrote are replaced with the second disk's files.
+TEST_F(CliTest, ContainerIsRefusedForEveryDisk) {
+    const Disk first = makeKnownDisk(DiskKind::ProgramDisk, 1);
+    const Disk second = makeKnownDisk(DiskKind::ProgramDisk, 2);
+    const Bytes container = buildContainer({first, second});
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), container));
+    fs::create_hard_link(dir_ / "c.d88", dir_ / "FAN1");
+    const RunResult result = runTool(dir_.path(), {"c.d88"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "FAN1" + kCannotWrite + "FAN1" + kCannotWrite);
+    EXPECT_EQ(fileBytes(dir_ / "c.d88"), container);
+    EXPECT_EQ(fileBytes(dir_ / "FAN1"), container);
+    for (const ExpectedFile& file : expectedFiles(second, DiskKind::ProgramDisk)) {
+        if (file.name != "FAN1") {
+            EXPECT_EQ(fileBytes(dir_ / file.name), file.bytes) << file.name;
+        }
+    }
+}
+
 TEST_F(CliTest, RealImagesAreNotRecognised) {
     for (const char* name : {"d88dmp_HuBASIC_Format_2D.d88", "sosweb_SOS_TEST.d88", "x1sgl_x1balls.d88"}) {
         SCOPED_TRACE(name);
