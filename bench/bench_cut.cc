@@ -1,9 +1,10 @@
 // Times whole d88cut processes against the floor program (floor.cc): the
-// least I/O that produces the same files. Two containers are built with the
-// project's D88 writer, one of the three known disks and one of 64 disk
-// images (the three kinds repeated), and each program is run on each, in a
-// fresh empty output folder every time, alternating the two programs. It
-// prints the median and spread of the wall times, the ratio of the medians and
+// least I/O that produces the same files, with and without the rename that
+// replaces a file safely. Two containers are built with the project's D88
+// writer, one of the three known disks and one of 64 disk images (the three
+// kinds repeated), and each program is run on each, in a fresh empty output
+// folder every time, taking turns. It prints the median and spread of the
+// wall times, the median ratio of the wall times of runs side by side, and
 // the peak resident memory of each program.
 //
 // usage: d88cut_bench D88CUT FLOOR SCRATCH_DIR [RUNS]
@@ -213,7 +214,7 @@ Summary report(const char* label, const std::vector<Run>& runs) {
         lowest = std::min(lowest, run.peakKiB);
     }
     const Summary summary{percentile(times, 0.5), peak};
-    std::printf("  %-7s median %8.3f ms  min %8.3f  p25 %8.3f  p75 %8.3f  max %8.3f  peak %ld KiB (%ld..%ld)\n",
+    std::printf("  %-12s median %8.3f ms  min %8.3f  p25 %8.3f  p75 %8.3f  max %8.3f  peak %ld KiB (%ld..%ld)\n",
                 label, summary.median, percentile(times, 0), percentile(times, 0.25),
                 percentile(times, 0.75), percentile(times, 1), peak, lowest, peak);
     return summary;
@@ -242,12 +243,13 @@ int main(int argc, char** argv) {
         const auto final = prepare(bench, bench.name == "three-disk" ? 3 : 64);
         check(scratch, {tool, bench.container.string()}, final, true);
         check(scratch, {floor, bench.container.string(), bench.list.string()}, final, false);
+        check(scratch, {floor, "--rename", bench.container.string(), bench.list.string()}, final, false);
     }
     // Give back what building the containers took, so that a child starts
     // from a small copy of this process (its peak counts from fork on).
     (void)malloc_trim(0);
 
-    std::printf("d88cut: %s\nfloor:  %s\n%d runs each after %d warm-up runs, alternating\n\n", tool.c_str(),
+    std::printf("d88cut: %s\nfloor:  %s\n%d runs each after %d warm-up runs, taking turns\n\n", tool.c_str(),
                 floor.c_str(), runs, kWarmUpRuns);
     // What a run costs before either program does anything: the floor
     // program's usage message.
@@ -270,35 +272,57 @@ int main(int argc, char** argv) {
     std::vector<std::string> lines;
     std::vector<long> peaks;
     for (const Benchmark& bench : benches) {
-        const std::vector<std::string> toolArgs = {tool, bench.container.string()};
-        const std::vector<std::string> floorArgs = {floor, bench.container.string(), bench.list.string()};
+        struct Program {
+            const char* label;
+            std::vector<std::string> args;
+            std::vector<Run> runs;
+        };
+        std::vector<Program> programs = {
+            {"d88cut", {tool, bench.container.string()}, {}},
+            {"floor", {floor, bench.container.string(), bench.list.string()}, {}},
+            {"floor+rename", {floor, "--rename", bench.container.string(), bench.list.string()}, {}},
+        };
         for (int i = 0; i < kWarmUpRuns; ++i) {
-            (void)runFresh(scratch, toolArgs);
-            (void)runFresh(scratch, floorArgs);
+            for (const Program& program : programs) {
+                (void)runFresh(scratch, program.args);
+            }
         }
-        std::vector<Run> toolRuns;
-        std::vector<Run> floorRuns;
+        // One run of each program a round, each going first in turn, so that
+        // none always follows another.
         for (int i = 0; i < runs; ++i) {
-            // Alternate which goes first, so that neither always follows the other.
-            if (i % 2 == 0) {
-                toolRuns.push_back(runFresh(scratch, toolArgs));
-                floorRuns.push_back(runFresh(scratch, floorArgs));
-            } else {
-                floorRuns.push_back(runFresh(scratch, floorArgs));
-                toolRuns.push_back(runFresh(scratch, toolArgs));
+            for (std::size_t k = 0; k < programs.size(); ++k) {
+                Program& program = programs[(static_cast<std::size_t>(i) + k) % programs.size()];
+                program.runs.push_back(runFresh(scratch, program.args));
             }
         }
         std::printf("%s container: %ju bytes, %zu files written\n", bench.name.c_str(),
                     static_cast<std::uintmax_t>(fs::file_size(bench.container)), bench.fileCount);
-        const Summary cut = report("d88cut", toolRuns);
-        const Summary least = report("floor", floorRuns);
-        const double ratio = cut.median / least.median;
-        std::printf("  ratio d88cut / floor (medians) %.2f\n\n", ratio);
-        char line[160];
-        std::snprintf(line, sizeof line, "%s: ratio %.2f, peak %.2f MiB (floor %.2f MiB)", bench.name.c_str(), ratio,
-                      static_cast<double>(cut.peakKiB) / 1024, static_cast<double>(least.peakKiB) / 1024);
+        std::vector<Summary> summaries;
+        for (const Program& program : programs) {
+            summaries.push_back(report(program.label, program.runs));
+        }
+        // Each d88cut run against the other program's run of the same round:
+        // the load of the moment weighs on both, so the ratio of a pair is
+        // steadier than the ratio of the medians.
+        std::vector<double> ratios;
+        for (std::size_t p = 1; p < programs.size(); ++p) {
+            std::vector<double> pairs;
+            for (int i = 0; i < runs; ++i) {
+                pairs.push_back(programs[0].runs[static_cast<std::size_t>(i)].milliseconds /
+                                programs[p].runs[static_cast<std::size_t>(i)].milliseconds);
+            }
+            ratios.push_back(percentile(pairs, 0.5));
+            std::printf("  d88cut / %-12s median of pairs %.2f (p25 %.2f, p75 %.2f), of medians %.2f\n",
+                        programs[p].label, ratios.back(), percentile(pairs, 0.25), percentile(pairs, 0.75),
+                        summaries[0].median / summaries[p].median);
+        }
+        std::printf("\n");
+        char line[200];
+        std::snprintf(line, sizeof line, "%s: ratio %.2f, peak %.2f MiB (floor %.2f MiB; ratio to floor+rename %.2f)",
+                      bench.name.c_str(), ratios[0], static_cast<double>(summaries[0].peakKiB) / 1024,
+                      static_cast<double>(summaries[1].peakKiB) / 1024, ratios[1]);
         lines.emplace_back(line);
-        peaks.push_back(cut.peakKiB);
+        peaks.push_back(summaries[0].peakKiB);
     }
     // The containers and lists stay in the scratch folder for profiling.
     for (const std::string& line : lines) {

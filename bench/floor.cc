@@ -4,6 +4,10 @@
 // close of NAME in the current directory. It parses nothing of the container
 // and does not care what the bytes are: only the amount of I/O is the same.
 //
+// With --rename first, each file is written under a temporary name and
+// renamed over NAME, as d88cut must do to replace a file whole or not at all:
+// the least I/O that produces the files safely.
+//
 // Benchmark code, not the tool: POSIX calls, no C++ runtime, so that it links
 // against the C library alone.
 #include <fcntl.h>
@@ -45,7 +49,7 @@ bool readAll(const char* path, char* into, std::size_t room, std::size_t& length
     return true;
 }
 
-bool cutOne(int container, long offset, long size, const char* name) {
+bool cutOne(int container, long offset, long size, const char* name, bool rename) {
     if (size < 0 || static_cast<unsigned long>(size) > sizeof buffer) {
         return false;
     }
@@ -53,19 +57,29 @@ bool cutOne(int container, long offset, long size, const char* name) {
     if (::pread(container, buffer, wanted, offset) != static_cast<ssize_t>(wanted)) {
         return false;
     }
-    const int out = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    char temporary[300];
+    if (rename && std::snprintf(temporary, sizeof temporary, ".%s.floor", name) >= static_cast<int>(sizeof temporary)) {
+        return false;
+    }
+    const int out = rename ? ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)
+                           : ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out < 0) {
         return false;
     }
     const bool written = ::write(out, buffer, wanted) == static_cast<ssize_t>(wanted);
-    return ::close(out) == 0 && written;
+    return ::close(out) == 0 && written && (!rename || std::rename(temporary, name) == 0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool rename = argc > 1 && std::strcmp(argv[1], "--rename") == 0;
+    if (rename) {
+        --argc;
+        ++argv;
+    }
     if (argc != 3) {
-        (void)std::fprintf(stderr, "usage: %s CONTAINER LIST\n", argc > 0 ? argv[0] : "d88cut_floor");
+        (void)std::fprintf(stderr, "usage: d88cut_floor [--rename] CONTAINER LIST\n");
         return 2;
     }
     std::size_t length = 0;
@@ -93,7 +107,7 @@ int main(int argc, char** argv) {
         }
         const bool last = *end == '\0';
         *end = '\0';
-        if (!cutOne(container, offset, size, name)) {
+        if (!cutOne(container, offset, size, name, rename)) {
             (void)std::fprintf(stderr, "%s: cannot cut\n", name);
             return 1;
         }
