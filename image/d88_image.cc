@@ -84,7 +84,7 @@ bool D88Image::selectDisk(int index) {
     }
     const std::int32_t offset = diskOffsets_[static_cast<std::size_t>(index)];
     std::array<std::uint8_t, kDiskHeaderSize> header{};
-    if (readAt(offset, header.data(), kDiskHeaderSize) != kDiskHeaderSize) {
+    if (!seekTo(offset) || !readExactly(header.data(), kDiskHeaderSize)) {
         return false;
     }
     for (int t = 0; t < kTrackCount; ++t) {
@@ -115,7 +115,7 @@ bool D88Image::readExactly(std::uint8_t* destination, int length) {
            static_cast<std::size_t>(length);
 }
 
-int D88Image::readAt(std::int64_t position, std::uint8_t* destination, int length) {
+int D88Image::readAt(std::int64_t from, std::int64_t position, std::uint8_t* destination, int length) {
     if (file_ == nullptr || position < 0 || length <= 0) {
         return 0;
     }
@@ -125,15 +125,16 @@ int D88Image::readAt(std::int64_t position, std::uint8_t* destination, int lengt
                        ? static_cast<int>(std::fread(destination, 1, static_cast<std::size_t>(length), file_))
                        : 0;
         }
-        windowStart_ = position;
-        windowLength_ = seekTo(position) ? static_cast<int>(std::fread(window_.data(), 1, kWindowSize, file_)) : 0;
+        windowStart_ = from >= 0 && from <= position && position + length - from <= kWindowSize ? from : position;
+        windowLength_ =
+            seekTo(windowStart_) ? static_cast<int>(std::fread(window_.data(), 1, kWindowSize, file_)) : 0;
     }
-    const auto from = static_cast<std::size_t>(position - windowStart_);
-    const int count = std::min(length, windowLength_ - static_cast<int>(from));
+    const auto at = static_cast<int>(position - windowStart_);
+    const int count = std::min(length, windowLength_ - at);
     if (count <= 0) {
         return 0;
     }
-    std::memcpy(destination, window_.data() + from, static_cast<std::size_t>(count));
+    std::memcpy(destination, window_.data() + at, static_cast<std::size_t>(count));
     return count;
 }
 
@@ -151,15 +152,16 @@ std::int64_t D88Image::trackStart(int trackIndex) const {
 
 int D88Image::readSector(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,
                          int maxLength) {
-    std::int64_t position = trackStart(trackIndex);
-    if (position < 0) {
+    const std::int64_t start = trackStart(trackIndex);
+    if (start < 0) {
         return 0;
     }
+    std::int64_t position = start;
     std::array<std::uint8_t, kSectorHeaderSize> header{};
     // Only a header whose own count is i + 1 ends the search; the file's end
     // ends it otherwise, as every step moves on by at least one header.
     for (std::int64_t i = 0;; ++i) {
-        if (readAt(position, header.data(), kSectorHeaderSize) != kSectorHeaderSize) {
+        if (readAt(start, position, header.data(), kSectorHeaderSize) != kSectorHeaderSize) {
             return 0;
         }
         position += kSectorHeaderSize;
@@ -169,7 +171,7 @@ int D88Image::readSector(int trackIndex, int c, int h, int r, int n, std::uint8_
         }
         const int dataSize = static_cast<int>(loadLe16(&header[kDataSizeOffset]));
         if (header[0] == c && header[1] == h && header[2] == r && header[3] == n) {
-            return readAt(position, destination, std::max(0, std::min(dataSize, maxLength)));
+            return readAt(start, position, destination, std::max(0, std::min(dataSize, maxLength)));
         }
         position += dataSize;
         if (i == sectorCount - 1) {
@@ -209,14 +211,15 @@ int D88Image::readRun(int trackIndex, int c, int h, int r, int n, std::uint8_t* 
 }
 
 int D88Image::listSectorIds(int trackIndex, std::uint8_t* destination, int maxBytes) {
-    std::int64_t position = trackStart(trackIndex);
-    if (position < 0) {
+    const std::int64_t start = trackStart(trackIndex);
+    if (start < 0) {
         return 0;
     }
+    std::int64_t position = start;
     std::array<std::uint8_t, kSectorHeaderSize> header{};
     int count = 0;
     for (std::int64_t i = 0; maxBytes - count >= 4; ++i) {
-        if (readAt(position, header.data(), kSectorHeaderSize) != kSectorHeaderSize) {
+        if (readAt(start, position, header.data(), kSectorHeaderSize) != kSectorHeaderSize) {
             break;
         }
         std::memcpy(destination + count, header.data(), 4);

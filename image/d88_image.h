@@ -21,7 +21,7 @@ inline constexpr int kSectorHeaderSize = 16;
 // Sectors are read through a window of the file this large: a track's
 // headers are walked in memory, and one read of the file serves several
 // tracks.
-inline constexpr int kWindowSize = 32 * 1024;
+inline constexpr int kWindowSize = 16 * 1024;
 inline constexpr int kSectorCountOffset = 4;
 inline constexpr int kDataSizeOffset = 14;
 
@@ -67,8 +67,10 @@ private:
     // The file position where a track of the current disk starts, or -1.
     [[nodiscard]] std::int64_t trackStart(int trackIndex) const;
     // Copies at most `length` bytes from `position` of the file through the
-    // window; the result is the number copied, short at the file's end.
-    [[nodiscard]] int readAt(std::int64_t position, std::uint8_t* destination, int length);
+    // window; the result is the number copied, short at the file's end. The
+    // window is refilled from `from`, the start of the track being walked,
+    // where the bytes fit after it, so that the whole walk stays in it.
+    [[nodiscard]] int readAt(std::int64_t from, std::int64_t position, std::uint8_t* destination, int length);
 
     std::FILE* file_ = nullptr;
     std::int32_t diskCount_ = 0;
