@@ -50,14 +50,21 @@ bool isContainer(const char* name) {
 }
 
 // Creates a new file beside `name` that no other file stands under, and
-// gives its name in `temporaryName`.
+// gives its name in `temporaryName`. The first choice is the same every
+// time, as each new name costs the system a new entry in its directory
+// cache; only when it is taken (another run at work in the same folder, a
+// file left behind) do random names follow.
 std::FILE* createTemporary(const char* name, std::string& temporaryName) {
+    temporaryName = std::string(".") + name + ".d88cut";
+    // "x": fail rather than open a file that is already there.
+    if (std::FILE* file = std::fopen(temporaryName.c_str(), "wbx")) {
+        return file;
+    }
     static std::minstd_rand random(static_cast<std::minstd_rand::result_type>(
         std::random_device{}() ^
         static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())));
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         temporaryName = std::string(".") + name + ".d88cut-" + std::to_string(random() % 1000000);
-        // "x": fail rather than open a file that is already there.
         if (std::FILE* file = std::fopen(temporaryName.c_str(), "wbx")) {
             return file;
         }
