@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #include "cutter/cutter.h"
 #include "cutter/messages.h"
@@ -28,7 +28,7 @@ std::filesystem::path containerPath;
 // The names this run has already replaced with files of its own: none of them
 // is the container any more, so they need no second look. (Names are relative
 // to the current directory, which stays the same for the whole run.)
-std::vector<std::string> ownNames;
+std::set<std::string, std::less<>> ownNames;
 
 void zeroBuffer(int from, int to) {
     if (to > from) {
@@ -38,7 +38,7 @@ void zeroBuffer(int from, int to) {
 
 // True when `name` is the container itself, by whatever path or link.
 bool isContainer(const char* name) {
-    if (containerPath.empty() || std::find(ownNames.begin(), ownNames.end(), name) != ownNames.end()) {
+    if (containerPath.empty() || ownNames.contains(name)) {
         return false;
     }
     // Nothing there, nothing to compare: one look at the name suffices.
@@ -92,9 +92,8 @@ bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
         std::error_code error;
         std::filesystem::rename(temporaryName, name, error);
         written = !error;
-        if (written && !containerPath.empty() &&
-            std::find(ownNames.begin(), ownNames.end(), name) == ownNames.end()) {
-            ownNames.emplace_back(name);
+        if (written && !containerPath.empty()) {
+            ownNames.emplace(name);
         }
     }
     if (!written) {
