@@ -82,9 +82,9 @@ bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
         return false;
     }
     // The bytes are all in memory: unbuffered, they go out in one write.
-    bool written = std::setvbuf(file, nullptr, _IONBF, 0) == 0;
+    (void)std::setvbuf(file, nullptr, _IONBF, 0);
     const auto size = static_cast<std::size_t>(length);
-    written = std::fwrite(bytes, 1, size, file) == size && written;
+    bool written = std::fwrite(bytes, 1, size, file) == size;
     written = std::fclose(file) == 0 && written;
     if (written) {
         // Renaming replaces whatever stands under the name, a symbolic link

@@ -40,11 +40,12 @@ bool D88Image::open(const char* path) {
     if (file == nullptr) {
         return false;
     }
-    // A pipe or a terminal cannot be positioned, and a directory opens on some
-    // systems but fails at the first read: neither is a container.
     // The window and whole headers are all that is read: the stream needs no
     // buffer of its own, and each read goes straight to the file.
-    bool usable = std::setvbuf(file, nullptr, _IONBF, 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0;
+    (void)std::setvbuf(file, nullptr, _IONBF, 0);
+    // A pipe or a terminal cannot be positioned, and a directory opens on some
+    // systems but fails at the first read: neither is a container.
+    bool usable = std::fseek(file, 0, SEEK_SET) == 0;
     if (usable && std::fgetc(file) == EOF && std::ferror(file) != 0) {
         usable = false;
     }
