@@ -7,7 +7,7 @@
 // wall times, the median ratio of the wall times of runs side by side, and
 // the peak resident memory of each program.
 //
-// usage: d88cut_bench D88CUT FLOOR SCRATCH_DIR [RUNS]
+// usage: d88cut_bench D88CUT FLOOR SCRATCH_DIR [ROUNDS]
 #include <malloc.h>
 #include <sys/personality.h>
 #include <sys/resource.h>
@@ -34,8 +34,8 @@ using d88cut::DiskKind;
 using d88test::Bytes;
 using d88test::Disk;
 
-constexpr int kWarmUpRuns = 3;
-constexpr int kDefaultRuns = 41;
+constexpr int kWarmUpRounds = 3;
+constexpr int kDefaultRounds = 41;
 constexpr std::size_t kDiskHeaderSize = 0x2B0;
 constexpr std::size_t kSectorHeaderSize = 16;
 
@@ -62,21 +62,25 @@ DiskKind kindOf(std::size_t index) {
     return kinds[index % 3];
 }
 
-// Where the data of each sector lies in the disk image, as the writer lays it
-// out: the disk header, then every track's sectors, each a header and its
-// data. The entry (-1, 0) is the disk image's size.
-std::map<std::pair<int, int>, std::size_t> sectorDataOffsets(const Disk& disk) {
-    std::map<std::pair<int, int>, std::size_t> offsets;
-    std::size_t position = kDiskHeaderSize;
+// Where the data of each sector (track, R) lies in a disk image, as the
+// writer lays it out: the disk header, then every track's sectors, each a
+// header and its data; and the disk image's size.
+struct Layout {
+    std::map<std::pair<int, int>, std::size_t> dataOffsets;
+    std::size_t size = 0;
+};
+
+Layout layoutOf(const Disk& disk) {
+    Layout layout;
+    layout.size = kDiskHeaderSize;
     for (std::size_t t = 0; t < disk.tracks.size(); ++t) {
         for (const d88test::Sector& sector : disk.tracks[t]) {
-            offsets.emplace(std::pair{static_cast<int>(t), static_cast<int>(sector.r)},
-                            position + kSectorHeaderSize);
-            position += kSectorHeaderSize + sector.data.size();
+            layout.dataOffsets.emplace(std::pair{static_cast<int>(t), static_cast<int>(sector.r)},
+                                       layout.size + kSectorHeaderSize);
+            layout.size += kSectorHeaderSize + sector.data.size();
         }
     }
-    offsets.emplace(std::pair{-1, 0}, position);
-    return offsets;
+    return layout;
 }
 
 // Builds the container and the floor's list of (offset, size, name), one line
@@ -97,12 +101,12 @@ std::map<std::string, Bytes> prepare(Benchmark& bench, std::size_t diskCount) {
     for (std::size_t d = 0; d < diskCount; ++d) {
         const Disk& disk = disks[d];
         const DiskKind kind = kindOf(d);
-        const auto offsets = sectorDataOffsets(disk);
+        const Layout layout = layoutOf(disk);
         const auto catalog = d88cut::catalogFor(kind);
         const auto files = d88test::expectedFiles(disk, kind);
         for (std::size_t i = 0; i < files.size(); ++i) {
             const d88cut::CatalogEntry& entry = catalog[i];
-            const std::size_t at = diskStart + offsets.at({entry.trackIndex, entry.sector}) +
+            const std::size_t at = diskStart + layout.dataOffsets.at({entry.trackIndex, entry.sector}) +
                                    static_cast<std::size_t>(entry.offset);
             // The file's first bytes are where the layout says.
             const std::size_t head = std::min<std::size_t>(files[i].bytes.size(), 512);
@@ -114,7 +118,7 @@ std::map<std::string, Bytes> prepare(Benchmark& bench, std::size_t diskCount) {
             final[files[i].name] = files[i].bytes;
             ++bench.fileCount;
         }
-        diskStart += offsets.at({-1, 0});
+        diskStart += layout.size;
     }
     if (diskStart != container.size()) {
         fail("layout mismatch in " + bench.name);
@@ -172,6 +176,8 @@ Run runFresh(const fs::path& scratch, const std::vector<std::string>& args) {
     return run;
 }
 
+// Runs the program once and checks that the folder then holds the files it
+// must hold, by name and size, and by contents when `contents` is set.
 void check(const fs::path& scratch, const std::vector<std::string>& args,
            const std::map<std::string, Bytes>& final, bool contents) {
     const fs::path folder = scratch / "check";
@@ -228,15 +234,15 @@ Summary report(const char* label, const std::vector<Run>& runs) {
 
 int main(int argc, char** argv) {
     if (argc != 4 && argc != 5) {
-        std::fprintf(stderr, "usage: %s D88CUT FLOOR SCRATCH_DIR [RUNS]\n", argc > 0 ? argv[0] : "d88cut_bench");
+        std::fprintf(stderr, "usage: %s D88CUT FLOOR SCRATCH_DIR [ROUNDS]\n", argc > 0 ? argv[0] : "d88cut_bench");
         return 2;
     }
     const std::string tool = fs::absolute(argv[1]).string();
     const std::string floor = fs::absolute(argv[2]).string();
     const fs::path scratch = fs::absolute(argv[3]);
-    const int runs = argc == 5 ? std::atoi(argv[4]) : kDefaultRuns;
-    if (runs < 1) {
-        fail("RUNS must be at least 1");
+    const int rounds = argc == 5 ? std::atoi(argv[4]) : kDefaultRounds;
+    if (rounds < 1) {
+        fail("ROUNDS must be at least 1");
     }
     fs::remove_all(scratch);
     fs::create_directories(scratch);
@@ -253,12 +259,12 @@ int main(int argc, char** argv) {
     // from a small copy of this process (its peak counts from fork on).
     (void)malloc_trim(0);
 
-    std::printf("d88cut: %s\nfloor:  %s\n%d runs each after %d warm-up runs, taking turns\n\n", tool.c_str(),
-                floor.c_str(), runs, kWarmUpRuns);
+    std::printf("d88cut: %s\nfloor:  %s\n%d rounds after %d warm-up rounds, the programs taking turns\n\n", tool.c_str(),
+                floor.c_str(), rounds, kWarmUpRounds);
     // What a run costs before either program does anything: the floor
-    // program's usage message.
-    std::vector<Run> empty;
-    for (int i = 0; i < 5; ++i) {
+    // program's usage message (the last of three, the others warm up).
+    long startPeak = 0;
+    for (int i = 0; i < 3; ++i) {
         const pid_t pid = fork();
         if (pid == 0) {
             const int null = open("/dev/null", O_WRONLY);
@@ -270,9 +276,9 @@ int main(int argc, char** argv) {
         int status = 0;
         rusage usage{};
         (void)wait4(pid, &status, 0, &usage);
-        empty.push_back({0, usage.ru_maxrss});
+        startPeak = usage.ru_maxrss;
     }
-    std::printf("a process that starts and exits at once: peak %ld KiB\n\n", empty.back().peakKiB);
+    std::printf("a process that starts and exits at once: peak %ld KiB\n\n", startPeak);
 
     std::vector<std::string> lines;
     std::vector<long> peaks;
@@ -287,14 +293,14 @@ int main(int argc, char** argv) {
             {"floor", {floor, bench.container.string(), bench.list.string()}, {}},
             {"floor+rename", {floor, "--rename", bench.container.string(), bench.list.string()}, {}},
         };
-        for (int i = 0; i < kWarmUpRuns; ++i) {
+        for (int i = 0; i < kWarmUpRounds; ++i) {
             for (const Program& program : programs) {
                 (void)runFresh(scratch, program.args);
             }
         }
         // One run of each program a round, each going first in turn, so that
         // none always follows another.
-        for (int i = 0; i < runs; ++i) {
+        for (int i = 0; i < rounds; ++i) {
             for (std::size_t k = 0; k < programs.size(); ++k) {
                 Program& program = programs[(static_cast<std::size_t>(i) + k) % programs.size()];
                 program.runs.push_back(runFresh(scratch, program.args));
@@ -312,7 +318,7 @@ int main(int argc, char** argv) {
         std::vector<double> ratios;
         for (std::size_t p = 1; p < programs.size(); ++p) {
             std::vector<double> pairs;
-            for (int i = 0; i < runs; ++i) {
+            for (int i = 0; i < rounds; ++i) {
                 pairs.push_back(programs[0].runs[static_cast<std::size_t>(i)].milliseconds /
                                 programs[p].runs[static_cast<std::size_t>(i)].milliseconds);
             }
