@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -30,6 +31,10 @@ constexpr std::uint32_t kRecordKindB = 0x0042;
 constexpr int kTemporaryAttempts = 100;
 
 std::filesystem::path containerPath;
+// The names this run has already replaced with files of its own: none of them
+// is the container any more, so they need no second look. (Names are relative
+// to the current directory, which stays the same for the whole run.)
+std::set<std::string, std::less<>> ownNames;
 
 void zeroBuffer(int from, int to) {
     if (to > from) {
@@ -39,10 +44,14 @@ void zeroBuffer(int from, int to) {
 
 // True when `name` is the container itself, by whatever path or link.
 bool isContainer(const char* name) {
-    if (containerPath.empty()) {
+    if (containerPath.empty() || ownNames.contains(name)) {
         return false;
     }
+    // Nothing there, nothing to compare: one look at the name suffices.
     std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::status(name, error)) || error) {
+        return false;
+    }
     return std::filesystem::equivalent(name, containerPath, error) && !error;
 }
 
@@ -69,8 +78,15 @@ std::FILE* createNew(const char* path) {
 }
 
 // Creates a new file beside `name` that no other file stands under, and
-// gives its name in `temporaryName`.
+// gives its name in `temporaryName`. The first choice is the same every
+// time, as each new name costs the system a new entry in its directory
+// cache; only when it is taken (another run at work in the same folder, a
+// file left behind) do random names follow.
 std::FILE* createTemporary(const char* name, std::string& temporaryName) {
+    temporaryName = std::string(".") + name + ".d88cut";
+    if (std::FILE* file = createNew(temporaryName.c_str())) {
+        return file;
+    }
     static std::minstd_rand random(static_cast<std::minstd_rand::result_type>(
         std::random_device{}() ^
         static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())));
@@ -92,6 +108,8 @@ bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
     if (file == nullptr) {
         return false;
     }
+    // The bytes are all in memory: unbuffered, they go out in one write.
+    (void)std::setvbuf(file, nullptr, _IONBF, 0);
     const auto size = static_cast<std::size_t>(length);
     bool written = std::fwrite(bytes, 1, size, file) == size;
     written = std::fclose(file) == 0 && written;
@@ -101,6 +119,9 @@ bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
         std::error_code error;
         std::filesystem::rename(temporaryName, name, error);
         written = !error;
+        if (written && !containerPath.empty()) {
+            ownNames.emplace(name);
+        }
     }
     if (!written) {
         (void)std::remove(temporaryName.c_str());
@@ -111,6 +132,7 @@ bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
 }  // namespace
 
 void setContainerPath(const char* path) {
+    ownNames.clear();
     std::error_code error;
     containerPath = path == nullptr ? std::filesystem::path() : std::filesystem::absolute(path, error);
     if (error) {

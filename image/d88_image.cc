@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "image/le.h"
@@ -16,6 +17,7 @@ void D88Image::close() {
         (void)std::fclose(file_);
         file_ = nullptr;
     }
+    windowLength_ = 0;
     diskCount_ = 0;
     mediaType_ = -1;
 }
@@ -48,6 +50,9 @@ bool D88Image::open(const char* path) {
     if (file == nullptr) {
         return false;
     }
+    // The window and whole headers are all that is read: the stream needs no
+    // buffer of its own, and each read goes straight to the file.
+    (void)std::setvbuf(file, nullptr, _IONBF, 0);
     // A terminal cannot be positioned, and a directory that slipped past the
     // check above fails at the first read.
     bool usable = std::fseek(file, 0, SEEK_SET) == 0;
@@ -64,7 +69,8 @@ bool D88Image::open(const char* path) {
 }
 
 // Counts the disk images: each begins where the previous one's disk size
-// says it ends, and counts when its header is there in full.
+// says it ends, and counts when its header is there in full. Only the
+// headers are needed, so they are read directly, not through the window.
 void D88Image::scan() {
     std::int32_t position = 0;
     diskCount_ = 0;
@@ -109,8 +115,9 @@ void D88Image::setSectorRange(int first, int last) {
     lastSector_ = last;
 }
 
-bool D88Image::seekTo(std::int32_t position) {
-    return position >= 0 && std::fseek(file_, static_cast<long>(position), SEEK_SET) == 0;
+bool D88Image::seekTo(std::int64_t position) {
+    return position >= 0 && position <= std::numeric_limits<long>::max() &&
+           std::fseek(file_, static_cast<long>(position), SEEK_SET) == 0;
 }
 
 bool D88Image::readExactly(std::uint8_t* destination, int length) {
@@ -118,42 +125,66 @@ bool D88Image::readExactly(std::uint8_t* destination, int length) {
            static_cast<std::size_t>(length);
 }
 
-// Positions the file at the start of a track of the current disk. A track
-// exists when its table entry is non-zero and within the disk size.
-bool D88Image::seekTrack(int trackIndex) {
+int D88Image::readAt(std::int64_t from, std::int64_t position, std::uint8_t* destination, int length) {
+    if (file_ == nullptr || position < 0 || length <= 0) {
+        return 0;
+    }
+    if (position < windowStart_ || position + length > windowStart_ + windowLength_) {
+        if (length > kWindowSize) {
+            return seekTo(position)
+                       ? static_cast<int>(std::fread(destination, 1, static_cast<std::size_t>(length), file_))
+                       : 0;
+        }
+        windowStart_ = from >= 0 && from <= position && position + length - from <= kWindowSize ? from : position;
+        windowLength_ =
+            seekTo(windowStart_) ? static_cast<int>(std::fread(window_.data(), 1, kWindowSize, file_)) : 0;
+    }
+    const auto at = static_cast<int>(position - windowStart_);
+    const int count = std::min(length, windowLength_ - at);
+    if (count <= 0) {
+        return 0;
+    }
+    std::memcpy(destination, window_.data() + at, static_cast<std::size_t>(count));
+    return count;
+}
+
+// A track exists when its table entry is non-zero and within the disk size.
+std::int64_t D88Image::trackStart(int trackIndex) const {
     if (file_ == nullptr || diskOffset_ < 0 || trackIndex < 0 || trackIndex >= kTrackCount) {
-        return false;
+        return -1;
     }
     const std::int32_t entry = trackTable_[static_cast<std::size_t>(trackIndex)];
     if (entry == 0 || entry > diskSize_) {
-        return false;
+        return -1;
     }
-    return seekTo(wrapAdd(diskOffset_, entry));
+    return wrapAdd(diskOffset_, entry);
 }
 
 int D88Image::readSector(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,
                          int maxLength) {
-    if (!seekTrack(trackIndex)) {
+    const std::int64_t start = trackStart(trackIndex);
+    if (start < 0) {
         return 0;
     }
+    std::int64_t position = start;
     std::array<std::uint8_t, kSectorHeaderSize> header{};
     // Only a header whose own count is i + 1 ends the search; the file's end
     // ends it otherwise, as every step moves on by at least one header.
     for (std::int64_t i = 0;; ++i) {
-        if (!readExactly(header.data(), kSectorHeaderSize)) {
+        if (readAt(start, position, header.data(), kSectorHeaderSize) != kSectorHeaderSize) {
             return 0;
         }
+        position += kSectorHeaderSize;
         const std::int64_t sectorCount = loadLe16(&header[kSectorCountOffset]);
         if (sectorCount == 0) {
             return 0;
         }
         const int dataSize = static_cast<int>(loadLe16(&header[kDataSizeOffset]));
         if (header[0] == c && header[1] == h && header[2] == r && header[3] == n) {
-            const int wanted = std::max(0, std::min(dataSize, maxLength));
-            return static_cast<int>(
-                std::fread(destination, 1, static_cast<std::size_t>(wanted), file_));
+            return readAt(start, position, destination, std::max(0, std::min(dataSize, maxLength)));
         }
-        if (std::fseek(file_, dataSize, SEEK_CUR) != 0 || i == sectorCount - 1) {
+        position += dataSize;
+        if (i == sectorCount - 1) {
             return 0;
         }
     }
@@ -190,20 +221,22 @@ int D88Image::readRun(int trackIndex, int c, int h, int r, int n, std::uint8_t* 
 }
 
 int D88Image::listSectorIds(int trackIndex, std::uint8_t* destination, int maxBytes) {
-    if (!seekTrack(trackIndex)) {
+    const std::int64_t start = trackStart(trackIndex);
+    if (start < 0) {
         return 0;
     }
+    std::int64_t position = start;
     std::array<std::uint8_t, kSectorHeaderSize> header{};
     int count = 0;
     for (std::int64_t i = 0; maxBytes - count >= 4; ++i) {
-        if (!readExactly(header.data(), kSectorHeaderSize)) {
+        if (readAt(start, position, header.data(), kSectorHeaderSize) != kSectorHeaderSize) {
             break;
         }
         std::memcpy(destination + count, header.data(), 4);
         count += 4;
         const std::int64_t sectorCount = loadLe16(&header[kSectorCountOffset]);
-        const long dataSize = static_cast<long>(loadLe16(&header[kDataSizeOffset]));
-        if (std::fseek(file_, dataSize, SEEK_CUR) != 0 || i == sectorCount - 1) {
+        position += kSectorHeaderSize + loadLe16(&header[kDataSizeOffset]);
+        if (i == sectorCount - 1) {
             break;
         }
     }

@@ -18,6 +18,10 @@ inline constexpr int kDiskHeaderSize = kTrackTableOffset + kTrackCount * 4;
 static_assert(kDiskHeaderSize == 0x2B0);
 
 inline constexpr int kSectorHeaderSize = 16;
+// Sectors are read through a window of the file this large: a track's
+// headers are walked in memory, and one read of the file serves several
+// tracks.
+inline constexpr int kWindowSize = 16 * 1024;
 inline constexpr int kSectorCountOffset = 4;
 inline constexpr int kDataSizeOffset = 14;
 
@@ -58,9 +62,15 @@ private:
     void close();
     void clearCurrentDisk();
     void scan();
-    [[nodiscard]] bool seekTo(std::int32_t position);
+    [[nodiscard]] bool seekTo(std::int64_t position);
     [[nodiscard]] bool readExactly(std::uint8_t* destination, int length);
-    [[nodiscard]] bool seekTrack(int trackIndex);
+    // The file position where a track of the current disk starts, or -1.
+    [[nodiscard]] std::int64_t trackStart(int trackIndex) const;
+    // Copies at most `length` bytes from `position` of the file through the
+    // window; the result is the number copied, short at the file's end. The
+    // window is refilled from `from`, the start of the track being walked,
+    // where the bytes fit after it, so that the whole walk stays in it.
+    [[nodiscard]] int readAt(std::int64_t from, std::int64_t position, std::uint8_t* destination, int length);
 
     std::FILE* file_ = nullptr;
     std::int32_t diskCount_ = 0;
@@ -72,6 +82,10 @@ private:
     std::array<std::int32_t, kTrackCount> trackTable_{};
     std::int32_t mediaType_ = -1;
     std::array<char, kDiskNameSize + 1> diskName_{};
+    // The bytes of the file from windowStart_ on, windowLength_ of them.
+    std::int64_t windowStart_ = 0;
+    int windowLength_ = 0;
+    std::array<std::uint8_t, kWindowSize> window_{};
 };
 
 }  // namespace d88

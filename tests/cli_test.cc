@@ -227,6 +227,27 @@ TEST_F(CliTest, ExistingFilesAndLinksAreReplaced) {
     EXPECT_EQ(listDir(elsewhere.path()), std::vector<std::string>{"target"});
 }
 
+// Names in the way of the temporary files: a file left behind by an earlier
+// run and a folder. The files are written all the same, what was in the way
+// is left as it was, and no temporary file stays behind.
+TEST_F(CliTest, TemporaryNamesThatAreTaken) {
+    const Disk disk = makeKnownDisk(DiskKind::DiskB, 4);
+    ASSERT_TRUE(writeFile((dir_ / ".QXBG07.d88cut").string(), Bytes{'o', 'l', 'd'}));
+    fs::create_directory(dir_ / ".QXBG08.d88cut");
+    const RunResult result = cut(buildContainer({disk}));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    std::vector<std::string> expected = {".QXBG07.d88cut", ".QXBG08.d88cut"};
+    for (const ExpectedFile& file : expectedFiles(disk, DiskKind::DiskB)) {
+        EXPECT_EQ(fileBytes(dir_ / file.name), file.bytes) << file.name;
+        expected.push_back(file.name);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(outputs(), expected);
+    EXPECT_EQ(fileBytes(dir_ / ".QXBG07.d88cut"), (Bytes{'o', 'l', 'd'}));
+    EXPECT_TRUE(fs::is_empty(dir_ / ".QXBG08.d88cut"));
+}
+
 // An output name that is the container itself, by any path: never written.
 TEST_F(CliTest, ContainerIsNeverOverwritten) {
     const Disk disk = makeKnownDisk(DiskKind::ProgramDisk, 5);
@@ -295,6 +316,26 @@ TEST_F(CliTest, ContainerNamedInOtherLetterCase) {
     }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(outputs("prog"), expected);
+}
+
+// A name that is the container is refused for every disk that cuts it, while
+// the names the first disk wrote are replaced with the second disk's files.
+TEST_F(CliTest, ContainerIsRefusedForEveryDisk) {
+    const Disk first = makeKnownDisk(DiskKind::ProgramDisk, 1);
+    const Disk second = makeKnownDisk(DiskKind::ProgramDisk, 2);
+    const Bytes container = buildContainer({first, second});
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), container));
+    fs::create_hard_link(dir_ / "c.d88", dir_ / "FAN1");
+    const RunResult result = runTool(dir_.path(), {"c.d88"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "FAN1" + kCannotWrite + "FAN1" + kCannotWrite);
+    EXPECT_EQ(fileBytes(dir_ / "c.d88"), container);
+    EXPECT_EQ(fileBytes(dir_ / "FAN1"), container);
+    for (const ExpectedFile& file : expectedFiles(second, DiskKind::ProgramDisk)) {
+        if (file.name != "FAN1") {
+            EXPECT_EQ(fileBytes(dir_ / file.name), file.bytes) << file.name;
+        }
+    }
 }
 
 TEST_F(CliTest, RealImagesAreNotRecognised) {
