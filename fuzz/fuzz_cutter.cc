@@ -115,7 +115,8 @@ public:
     int wide() {
         const auto low = static_cast<unsigned>(byte());
         const auto high = static_cast<unsigned>(byte());
-        return static_cast<int>(static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8))));
+        return static_cast<int>(
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8))));
     }
     // -128..127
     int narrow() { return static_cast<int>(static_cast<std::int8_t>(byte())); }
@@ -197,11 +198,43 @@ void checkAndClearOutput() {
     require(!error, "cannot list the output directory");
 }
 
+// libFuzzer writes a finding while the tool runs, that is in the scratch
+// directory: its artifact paths are made absolute here, the default "./"
+// included, so that findings land where they were asked for.
+void makeArtifactPathsAbsolute(int* argc, char*** argv) {
+    static std::vector<std::string> arguments;
+    static std::vector<char*> pointers;
+    const fs::path here = fs::current_path();
+    bool prefixGiven = false;
+    for (int i = 0; i < *argc; ++i) {
+        std::string argument = (*argv)[i];
+        for (const std::string flag : {"-artifact_prefix=", "-exact_artifact_path="}) {
+            if (argument.rfind(flag, 0) == 0) {
+                prefixGiven = true;
+                const std::string value = argument.substr(flag.size());
+                if (!value.empty() && value[0] != '/') {
+                    argument = flag + (here / value).string();
+                }
+            }
+        }
+        arguments.push_back(argument);
+    }
+    if (!prefixGiven) {
+        arguments.push_back("-artifact_prefix=" + here.string() + "/");
+    }
+    for (std::string& argument : arguments) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
+    *argc = static_cast<int>(arguments.size());
+    *argv = pointers.data();
+}
+
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    (void)std::fprintf(stderr, "fuzz_cutter: output files go to %s\n",
-                       scratch().output().c_str());
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    makeArtifactPathsAbsolute(argc, argv);
+    (void)std::fprintf(stderr, "fuzz_cutter: output files go to %s\n", scratch().output().c_str());
     // The tool's progress lines would only slow the run down.
     require(std::freopen("/dev/null", "w", stdout) != nullptr, "cannot silence standard output");
     return 0;

@@ -92,11 +92,15 @@ std::vector<Seed> seeds() {
         {"small-disk-b", [] { return buildDisk(smallDisk(DiskKind::DiskB, 6)); }},
         {"three-disks",
          [] {
-             return buildContainer({idOnlyDisk(DiskKind::ProgramDisk, 7), idOnlyDisk(DiskKind::DiskA, 8),
+             return buildContainer({idOnlyDisk(DiskKind::ProgramDisk, 7),
+                                    idOnlyDisk(DiskKind::DiskA, 8),
                                     idOnlyDisk(DiskKind::DiskB, 9)});
          }},
         {"same-disk-twice",
-         [] { return buildContainer({smallDisk(DiskKind::DiskA, 10), smallDisk(DiskKind::DiskA, 11)}); }},
+         [] {
+             return buildContainer(
+                 {smallDisk(DiskKind::DiskA, 10), smallDisk(DiskKind::DiskA, 11)});
+         }},
         // Not recognised.
         {"empty", [] { return Bytes{}; }},
         {"header-only",

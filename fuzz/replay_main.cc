@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
         }
         const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                               std::istreambuf_iterator<char>());
-        (void)std::fprintf(stderr, "replaying %s (%zu bytes)\n", path.filename().c_str(), bytes.size());
+        (void)std::fprintf(stderr, "replaying %s (%zu bytes)\n", path.filename().c_str(),
+                           bytes.size());
         (void)LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
     (void)std::fprintf(stderr, "replayed %zu inputs\n", inputs.size());

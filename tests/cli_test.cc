@@ -236,8 +236,8 @@ TEST_F(CliTest, OutputNameThatIsADirectory) {
     fs::create_directory(dir_ / "EXA003");
     fs::create_directory(dir_ / "QXBG02");
     ASSERT_TRUE(writeFile((dir_ / "QXBG02" / "inside").string(), Bytes{'i', 'n'}));
-    const std::vector<std::string> failed =
-        cutAndCheck(dir_.path(), "c.d88", {{DiskKind::DiskA, disk}}, {}, {"c.d88", "EXA003", "QXBG02"});
+    const std::vector<std::string> failed = cutAndCheck(
+        dir_.path(), "c.d88", {{DiskKind::DiskA, disk}}, {}, {"c.d88", "EXA003", "QXBG02"});
     EXPECT_EQ(failed, (std::vector<std::string>{"QXBG02", "EXA003"}));
     EXPECT_TRUE(fs::is_empty(dir_ / "EXA003"));
     EXPECT_EQ(listDir(dir_ / "QXBG02"), std::vector<std::string>{"inside"});
@@ -247,8 +247,8 @@ TEST_F(CliTest, OutputNameThatIsADirectory) {
 // A current directory where no file can be created: every entry is still
 // tried and reported, status 1, and the files already there are untouched.
 void expectNothingWritten(const fs::path& dir, const Disk& disk, const Bytes& earlier) {
-    const std::vector<std::string> failed =
-        cutAndCheck(dir, "c.d88", {{DiskKind::ProgramDisk, disk}}, {{"QXGT01", earlier}}, {"c.d88", "QXGT01"});
+    const std::vector<std::string> failed = cutAndCheck(
+        dir, "c.d88", {{DiskKind::ProgramDisk, disk}}, {{"QXGT01", earlier}}, {"c.d88", "QXGT01"});
     EXPECT_EQ(failed.size(), 14u);
 }
 
@@ -300,7 +300,8 @@ TEST_F(CliTest, FileSystemRunsFull) {
     fs::create_directory(full);
     const ScopedMount tmpfs(full, "tmpfs", "tmpfs", 0, "size=" + std::to_string(room * page));
     if (!tmpfs.why().empty()) {
-        GTEST_SKIP() << "cannot mount a small tmpfs (needs root with the right to mount): " << tmpfs.why();
+        GTEST_SKIP() << "cannot mount a small tmpfs (needs root with the right to mount): "
+                     << tmpfs.why();
     }
     ASSERT_TRUE(writeFile((full / "PROG").string(), earlier));
     const std::vector<std::string> failed =

@@ -70,14 +70,15 @@ public:
         }
         // A bind mount is made read-only only by mounting it again.
         const bool bindReadOnly = (flags & MS_BIND) != 0 && (flags & MS_RDONLY) != 0;
-        if (::mount(source, target.c_str(), type, bindReadOnly ? static_cast<unsigned long>(MS_BIND) : flags,
+        if (::mount(source, target.c_str(), type,
+                    bindReadOnly ? static_cast<unsigned long>(MS_BIND) : flags,
                     options.c_str()) != 0) {
             why_ = std::string("mount: ") + std::strerror(errno);
             return;
         }
         mounted_ = true;
-        if (bindReadOnly &&
-            ::mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+        if (bindReadOnly && ::mount(nullptr, target.c_str(), nullptr,
+                                    MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
             why_ = std::string("remount read-only: ") + std::strerror(errno);
         }
     }

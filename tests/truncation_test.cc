@@ -34,14 +34,16 @@ std::uint32_t le32(const Bytes& bytes, std::size_t at) {
 
 Layout layoutOf(const Bytes& bytes) {
     Layout layout;
-    for (std::size_t disk = 0; disk + kDiskHeaderSize <= bytes.size(); disk += le32(bytes, disk + 0x1C)) {
+    for (std::size_t disk = 0; disk + kDiskHeaderSize <= bytes.size();
+         disk += le32(bytes, disk + 0x1C)) {
         layout.disks.push_back(disk);
         for (std::size_t t = 0; t < 164; ++t) {
             const std::uint32_t entry = le32(bytes, disk + 0x20 + 4 * t);
             std::size_t at = disk + entry;
             for (int s = 0; entry != 0 && s < (bytes[at + 4] | (bytes[at + 5] << 8)); ++s) {
                 layout.sectors.push_back(at);
-                at += kSectorHeaderSize + static_cast<std::size_t>(bytes[at + 14] | (bytes[at + 15] << 8));
+                at += kSectorHeaderSize +
+                      static_cast<std::size_t>(bytes[at + 14] | (bytes[at + 15] << 8));
             }
         }
     }
@@ -121,7 +123,8 @@ Bytes readWhole(const std::string& name) {
 // and agree with the intact disk up to some point, with only 0 after it.
 std::string checkFile(const Bytes& written, const Bytes& intact) {
     if (written.size() != intact.size()) {
-        return "size " + std::to_string(written.size()) + " instead of " + std::to_string(intact.size());
+        return "size " + std::to_string(written.size()) + " instead of " +
+               std::to_string(intact.size());
     }
     const auto differs = std::mismatch(written.begin(), written.end(), intact.begin()).first;
     if (std::any_of(differs, written.end(), [](std::uint8_t byte) { return byte != 0; })) {
@@ -148,8 +151,9 @@ TEST(TruncationTest, EveryCutLengthCutsWholeFilesOrNone) {
     // and the sweep dense.
     Bytes container;
     std::map<std::string, Bytes> intact;
-    for (const auto& [kind, seed] : {std::pair{DiskKind::ProgramDisk, 1u}, std::pair{DiskKind::DiskA, 2u},
-                                     std::pair{DiskKind::DiskB, 3u}}) {
+    for (const auto& [kind, seed] :
+         {std::pair{DiskKind::ProgramDisk, 1u}, std::pair{DiskKind::DiskA, 2u},
+          std::pair{DiskKind::DiskB, 3u}}) {
         Disk disk = makeKnownDisk(kind, seed);
         keepOnly(disk, sectorsRead(kind));
         for (ExpectedFile& file : expectedFiles(disk, kind)) {
@@ -224,8 +228,9 @@ TEST(TruncationTest, EveryCutLengthCutsWholeFilesOrNone) {
         ADD_FAILURE() << problem;
     }
     EXPECT_GT(damaged, 0u);
-    std::printf("cut a container of %zu bytes at %zu lengths (%s); %zu files came from broken runs\n",
-                container.size(), lengths.size(), tmpfs.why().empty() ? "on a tmpfs" : "on disk", damaged);
+    std::printf(
+        "cut a container of %zu bytes at %zu lengths (%s); %zu files came from broken runs\n",
+        container.size(), lengths.size(), tmpfs.why().empty() ? "on a tmpfs" : "on disk", damaged);
 }
 
 }  // namespace
