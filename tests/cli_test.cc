@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "tests/known_disks.h"
 #include "tests/test_dir.h"
@@ -188,26 +189,134 @@ TEST_F(CliTest, DamagedDiskAfterIntactOne) {
     EXPECT_EQ(result.out.find("cutting ... QXGT02\n"), result.out.rfind("cutting ... QXGT02\n"));
 }
 
-// An output name that cannot be written: the cutting line, the message, the
-// rest still cut, status 1, and nothing partial or temporary left.
-TEST_F(CliTest, OutputNameThatIsADirectory) {
-    const Disk disk = makeKnownDisk(DiskKind::DiskA, 3);
-    fs::create_directory(dir_ / "EXA003");
-    const RunResult result = cut(buildContainer({disk}));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "EXA003" + kCannotWrite);
-    EXPECT_NE(result.out.find("cutting ... EXA003\ncutting ... EXA004\n"), std::string::npos);
-    EXPECT_TRUE(fs::is_directory(dir_ / "EXA003"));
-    EXPECT_TRUE(fs::is_empty(dir_ / "EXA003"));
-    std::vector<std::string> expected;
-    for (const ExpectedFile& file : expectedFiles(disk, DiskKind::DiskA)) {
-        expected.push_back(file.name);
-        if (file.name != "EXA003") {
-            EXPECT_EQ(fileBytes(dir_ / file.name), file.bytes) << file.name;
+// Cuts `disks` (the container at `argument`, from `dir`) where some files
+// cannot be written, and checks what must hold all the same: every entry's
+// cutting line in order, one message for each file not written, status 1 when
+// any was not, each file either whole or as it was before (`earlier`; absent
+// when not there before), and nothing else in `dir` but `others`. The result
+// names the files not written, in order.
+std::vector<std::string> cutAndCheck(const fs::path& dir, const std::string& argument,
+                                     const std::vector<std::pair<DiskKind, Disk>>& disks,
+                                     const std::map<std::string, Bytes>& earlier,
+                                     const std::set<std::string>& others) {
+    const RunResult result = runTool(dir, {argument});
+    std::string out;
+    std::string err;
+    std::vector<std::string> failed;
+    std::set<std::string> left = others;
+    for (const auto& [kind, disk] : disks) {
+        out += recognitionLine(kind);
+        for (const ExpectedFile& file : expectedFiles(disk, kind)) {
+            out += "cutting ... " + file.name + "\n";
+            const auto before = earlier.find(file.name);
+            if (result.err.find(file.name + kCannotWrite) != std::string::npos) {
+                failed.push_back(file.name);
+                err += file.name + kCannotWrite;
+                EXPECT_EQ(fs::exists(dir / file.name),
+                          before != earlier.end() || others.count(file.name) != 0)
+                    << file.name;
+                if (before != earlier.end()) {
+                    left.insert(file.name);
+                    EXPECT_EQ(fileBytes(dir / file.name), before->second) << file.name;
+                }
+            } else {
+                left.insert(file.name);
+                EXPECT_EQ(fileBytes(dir / file.name), file.bytes) << file.name;
+            }
         }
     }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(outputs(), expected);
+    EXPECT_EQ(result.status, failed.empty() ? 0 : 1);
+    EXPECT_EQ(result.out, out);
+    EXPECT_EQ(result.err, err);
+    // No temporary or partial file stays behind.
+    EXPECT_EQ(listDir(dir), std::vector<std::string>(left.begin(), left.end()));
+    return failed;
+}
+
+// Output names that are directories, one of them not empty: those files
+// fail, the directories stay as they were, and the rest is still cut.
+TEST_F(CliTest, OutputNameThatIsADirectory) {
+    const Disk disk = makeKnownDisk(DiskKind::DiskA, 3);
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer({disk})));
+    fs::create_directory(dir_ / "EXA003");
+    fs::create_directory(dir_ / "QXBG02");
+    ASSERT_TRUE(writeFile((dir_ / "QXBG02" / "inside").string(), Bytes{'i', 'n'}));
+    const std::vector<std::string> failed = cutAndCheck(
+        dir_.path(), "c.d88", {{DiskKind::DiskA, disk}}, {}, {"c.d88", "EXA003", "QXBG02"});
+    EXPECT_EQ(failed, (std::vector<std::string>{"QXBG02", "EXA003"}));
+    EXPECT_TRUE(fs::is_empty(dir_ / "EXA003"));
+    EXPECT_EQ(listDir(dir_ / "QXBG02"), std::vector<std::string>{"inside"});
+    EXPECT_EQ(fileBytes(dir_ / "QXBG02" / "inside"), (Bytes{'i', 'n'}));
+}
+
+// A current directory where no file can be created: every entry is still
+// tried and reported, status 1, and the files already there are untouched.
+void expectNothingWritten(const fs::path& dir, const Disk& disk, const Bytes& earlier) {
+    const std::vector<std::string> failed = cutAndCheck(
+        dir, "c.d88", {{DiskKind::ProgramDisk, disk}}, {{"QXGT01", earlier}}, {"c.d88", "QXGT01"});
+    EXPECT_EQ(failed.size(), 14u);
+}
+
+TEST_F(CliTest, DirectoryWithoutWritePermission) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "running as root, which writes whatever the permissions say; "
+                        "DirectoryMountedReadOnly covers this case";
+    }
+    const Disk disk = makeKnownDisk(DiskKind::ProgramDisk, 4);
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer({disk})));
+    ASSERT_TRUE(writeFile((dir_ / "QXGT01").string(), Bytes(300, 'o')));
+    fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    expectNothingWritten(dir_.path(), disk, Bytes(300, 'o'));
+}
+
+TEST_F(CliTest, DirectoryMountedReadOnly) {
+    const Disk disk = makeKnownDisk(DiskKind::ProgramDisk, 5);
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer({disk})));
+    ASSERT_TRUE(writeFile((dir_ / "QXGT01").string(), Bytes(300, 'o')));
+    const ScopedMount readOnly(dir_.path(), dir_.path().c_str(), nullptr, MS_BIND | MS_RDONLY, "");
+    if (!readOnly.why().empty()) {
+        GTEST_SKIP() << "cannot bind the directory read-only (needs root with the right to mount): "
+                     << readOnly.why();
+    }
+    ASSERT_FALSE(writeFile((dir_ / "probe").string(), Bytes{1}));
+    expectNothingWritten(dir_.path(), disk, Bytes(300, 'o'));
+}
+
+// A small file system that fills up as the program disk is cut: the
+// file that does not fit is reported and its earlier version stays, and the
+// smaller files after it that still fit are written.
+TEST_F(CliTest, FileSystemRunsFull) {
+    const std::vector<std::pair<DiskKind, Disk>> disks = {
+        {DiskKind::DiskA, makeKnownDisk(DiskKind::DiskA, 6)},
+        {DiskKind::ProgramDisk, makeKnownDisk(DiskKind::ProgramDisk, 7)},
+    };
+    std::vector<Disk> both = {disks[0].second, disks[1].second};
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer(both)));
+    // Room for an earlier PROG, disk A's files and four pages more: PROG
+    // needs five, each of the program disk's next four files one.
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const auto pages = [&](std::size_t bytes) { return (bytes + page - 1) / page; };
+    const Bytes earlier(100, 'o');
+    std::size_t room = pages(earlier.size()) + 4;
+    for (const ExpectedFile& file : expectedFiles(disks[0].second, DiskKind::DiskA)) {
+        room += pages(file.bytes.size());
+    }
+    const fs::path full = dir_ / "full";
+    fs::create_directory(full);
+    const ScopedMount tmpfs(full, "tmpfs", "tmpfs", 0, "size=" + std::to_string(room * page));
+    if (!tmpfs.why().empty()) {
+        GTEST_SKIP() << "cannot mount a small tmpfs (needs root with the right to mount): "
+                     << tmpfs.why();
+    }
+    ASSERT_TRUE(writeFile((full / "PROG").string(), earlier));
+    const std::vector<std::string> failed =
+        cutAndCheck(full, "../c.d88", disks, {{"PROG", earlier}}, {});
+    ASSERT_FALSE(failed.empty());
+    EXPECT_EQ(failed.front(), "PROG");
+    // The four one-page files after PROG were written in the room it left.
+    for (const char* name : {"QXGT01", "QXGT02", "FAN1", "FAN3"}) {
+        EXPECT_EQ(std::count(failed.begin(), failed.end(), name), 0) << name;
+    }
 }
 
 TEST_F(CliTest, ExistingFilesAndLinksAreReplaced) {

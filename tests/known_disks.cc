@@ -70,4 +70,31 @@ std::vector<ExpectedFile> expectedFiles(const Disk& disk, DiskKind kind) {
     return files;
 }
 
+std::set<std::pair<int, int>> sectorsRead(DiskKind kind) {
+    std::set<std::pair<int, int>> sectors = {{79, 5}};
+    for (const CatalogEntry& entry : d88cut::catalogFor(kind)) {
+        int track = entry.trackIndex;
+        int r = entry.sector;
+        for (int read = 0; read < entry.offset + entry.size; read += 1024) {
+            sectors.insert({track, r});
+            if (++r > 5) {
+                r = 1;
+                ++track;
+            }
+        }
+    }
+    return sectors;
+}
+
+void keepOnly(Disk& disk, const std::set<std::pair<int, int>>& keep) {
+    for (std::size_t t = 0; t < disk.tracks.size(); ++t) {
+        Track& track = disk.tracks[t];
+        track.erase(std::remove_if(track.begin(), track.end(),
+                                   [&](const Sector& sector) {
+                                       return keep.count({static_cast<int>(t), sector.r}) == 0;
+                                   }),
+                    track.end());
+    }
+}
+
 }  // namespace d88test

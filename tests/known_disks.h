@@ -2,7 +2,9 @@
 // catalogued record position, and the files cutting them must give.
 #pragma once
 
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cutter/cutter.h"
@@ -25,5 +27,13 @@ struct ExpectedFile {
 };
 // What cutting an intact disk of the kind gives, in catalog order.
 std::vector<ExpectedFile> expectedFiles(const Disk& disk, d88cut::DiskKind kind);
+
+// The sectors (track, R) that cutting a disk of the kind reads: the
+// identification sector and the whole run of every catalog row.
+std::set<std::pair<int, int>> sectorsRead(d88cut::DiskKind kind);
+// Leaves out every sector not in `keep`; a track left empty drops out of the
+// track table. Keeping sectorsRead(kind) gives a much smaller disk that cuts
+// exactly as the whole one.
+void keepOnly(Disk& disk, const std::set<std::pair<int, int>>& keep);
 
 }  // namespace d88test

@@ -1,9 +1,14 @@
 // Test helpers: a temporary directory per test, and running the built tool.
 #pragma once
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -48,6 +53,61 @@ inline std::vector<std::string> listDir(const fs::path& dir) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// Mounts a file system on `target` while it lives. The mount is made in a
+// mount namespace of this test process's own, so that no other process sees
+// it and nothing stays mounted if the test dies. Mounting needs root with the
+// right to mount; where it is missing, why() tells.
+class ScopedMount {
+public:
+    ScopedMount(const fs::path& target, const char* source, const char* type, unsigned long flags,
+                const std::string& options)
+        : target_(target) {
+        static const std::string unshared = privateNamespace();
+        if (!unshared.empty()) {
+            why_ = unshared;
+            return;
+        }
+        // A bind mount is made read-only only by mounting it again.
+        const bool bindReadOnly = (flags & MS_BIND) != 0 && (flags & MS_RDONLY) != 0;
+        if (::mount(source, target.c_str(), type,
+                    bindReadOnly ? static_cast<unsigned long>(MS_BIND) : flags,
+                    options.c_str()) != 0) {
+            why_ = std::string("mount: ") + std::strerror(errno);
+            return;
+        }
+        mounted_ = true;
+        if (bindReadOnly && ::mount(nullptr, target.c_str(), nullptr,
+                                    MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+            why_ = std::string("remount read-only: ") + std::strerror(errno);
+        }
+    }
+    ~ScopedMount() {
+        if (mounted_) {
+            (void)::umount2(target_.c_str(), MNT_DETACH);
+        }
+    }
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+
+    // Empty when the file system is mounted as asked.
+    [[nodiscard]] const std::string& why() const { return why_; }
+
+private:
+    static std::string privateNamespace() {
+        if (::unshare(CLONE_NEWNS) != 0) {
+            return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
+        }
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            return std::string("making mounts private: ") + std::strerror(errno);
+        }
+        return {};
+    }
+
+    fs::path target_;
+    bool mounted_ = false;
+    std::string why_;
+};
 
 struct RunResult {
     int status = -1;
