@@ -80,8 +80,10 @@ int runCutter(int argc, const char* const* argv) {
             runCatalog(known->kind);
         }
     }
-    (void)std::fflush(stdout);
-    return outputFailed ? 1 : 0;
+    // Progress lines that could not be written (a full disk behind a
+    // redirection, say) make the run a failure too.
+    const bool progressLost = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    return outputFailed || progressLost ? 1 : 0;
 }
 
 }  // namespace d88cut

@@ -447,6 +447,19 @@ TEST_F(CliTest, ContainerIsRefusedForEveryDisk) {
     }
 }
 
+// Progress lines that cannot be written fail the run, though every file is cut.
+TEST_F(CliTest, StandardOutputThatFails) {
+    const Disk disk = makeKnownDisk(DiskKind::DiskA, 4);
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer({disk})));
+    const std::string command = "cd " + shellQuote(dir_.path().string()) + " && " + toolCommand() +
+                                " c.d88 >/dev/full 2>/dev/null";
+    const int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+    for (const ExpectedFile& file : expectedFiles(disk, DiskKind::DiskA)) {
+        EXPECT_EQ(fileBytes(dir_ / file.name), file.bytes) << file.name;
+    }
+}
+
 TEST_F(CliTest, RealImagesAreNotRecognised) {
     for (const char* name : {"d88dmp_HuBASIC_Format_2D.d88", "sosweb_SOS_TEST.d88", "x1sgl_x1balls.d88"}) {
         SCOPED_TRACE(name);
