@@ -53,13 +53,8 @@ bool D88Image::open(const char* path) {
     // The window and whole headers are all that is read: the stream needs no
     // buffer of its own, and each read goes straight to the file.
     (void)std::setvbuf(file, nullptr, _IONBF, 0);
-    // A terminal cannot be positioned, and a directory that slipped past the
-    // check above fails at the first read.
-    bool usable = std::fseek(file, 0, SEEK_SET) == 0;
-    if (usable && std::fgetc(file) == EOF && std::ferror(file) != 0) {
-        usable = false;
-    }
-    if (!usable) {
+    // A terminal cannot be positioned.
+    if (std::fseek(file, 0, SEEK_SET) != 0) {
         (void)std::fclose(file);
         return false;
     }
