@@ -99,6 +99,40 @@ std::FILE* createTemporary(const char* name, std::string& temporaryName) {
     return nullptr;
 }
 
+// Puts the complete temporary file under `name`, replacing what stands there
+// in one step. Renaming over an existing file makes some file systems (ext4)
+// write the new file out at once, to protect the file it replaces against a
+// crash; that costs more than all else the tool does for a file. A file this
+// run wrote itself needs no such protection: it can be cut again from the
+// container. It is kept under a second name, a hard link, while the name is
+// freed and the new file renamed to it, then removed; if the new file cannot
+// take the name, the kept one goes back. Where there is no such second name
+// (a file system without hard links, the name taken), the plain rename serves.
+bool moveIntoPlace(const std::string& temporaryName, const char* name) {
+    std::error_code error;
+    if (ownNames.contains(name)) {
+        const std::string keptName = std::string(".") + name + ".d88cut-old";
+        std::filesystem::create_hard_link(name, keptName, error);
+        if (!error) {
+            if (!std::filesystem::remove(name, error)) {
+                (void)std::filesystem::remove(keptName, error);
+            } else {
+                std::filesystem::rename(temporaryName, name, error);
+                if (error) {
+                    std::filesystem::rename(keptName, name, error);
+                    return false;
+                }
+                (void)std::filesystem::remove(keptName, error);
+                return true;
+            }
+        }
+    }
+    // Renaming replaces whatever stands under the name, a symbolic link
+    // included, in one step; a directory there makes it fail.
+    std::filesystem::rename(temporaryName, name, error);
+    return !error;
+}
+
 bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
     if (length < 0 || isContainer(name)) {
         return false;
@@ -114,11 +148,7 @@ bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
     bool written = std::fwrite(bytes, 1, size, file) == size;
     written = std::fclose(file) == 0 && written;
     if (written) {
-        // Renaming replaces whatever stands under the name, a symbolic link
-        // included, in one step; a directory there makes it fail.
-        std::error_code error;
-        std::filesystem::rename(temporaryName, name, error);
-        written = !error;
+        written = moveIntoPlace(temporaryName, name);
         if (written && !containerPath.empty()) {
             ownNames.emplace(name);
         }

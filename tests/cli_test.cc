@@ -191,44 +191,40 @@ TEST_F(CliTest, DamagedDiskAfterIntactOne) {
 
 // Cuts `disks` (the container at `argument`, from `dir`) where some files
 // cannot be written, and checks what must hold all the same: every entry's
-// cutting line in order, one message for each file not written, status 1 when
-// any was not, each file either whole or as it was before (`earlier`; absent
-// when not there before), and nothing else in `dir` but `others`. The result
+// cutting line in order, each followed by a message if its file was not
+// written, status 1 when any was not, each name holding the last version
+// written to it or, if none was, what it held before (`earlier`; absent when
+// not there before), and nothing else in `dir` but `others`. The result
 // names the files not written, in order.
 std::vector<std::string> cutAndCheck(const fs::path& dir, const std::string& argument,
                                      const std::vector<std::pair<DiskKind, Disk>>& disks,
                                      const std::map<std::string, Bytes>& earlier,
                                      const std::set<std::string>& others) {
-    const RunResult result = runTool(dir, {argument});
-    std::string out;
-    std::string err;
+    const RunResult result = runTool(dir, {argument}, "", true);
+    std::string console;
     std::vector<std::string> failed;
-    std::set<std::string> left = others;
+    std::map<std::string, Bytes> held = earlier;
     for (const auto& [kind, disk] : disks) {
-        out += recognitionLine(kind);
+        console += recognitionLine(kind);
         for (const ExpectedFile& file : expectedFiles(disk, kind)) {
-            out += "cutting ... " + file.name + "\n";
-            const auto before = earlier.find(file.name);
-            if (result.err.find(file.name + kCannotWrite) != std::string::npos) {
+            console += "cutting ... " + file.name + "\n";
+            const std::string message = file.name + kCannotWrite;
+            if (result.out.compare(console.size(), message.size(), message) == 0) {
                 failed.push_back(file.name);
-                err += file.name + kCannotWrite;
-                EXPECT_EQ(fs::exists(dir / file.name),
-                          before != earlier.end() || others.count(file.name) != 0)
-                    << file.name;
-                if (before != earlier.end()) {
-                    left.insert(file.name);
-                    EXPECT_EQ(fileBytes(dir / file.name), before->second) << file.name;
-                }
+                console += message;
             } else {
-                left.insert(file.name);
-                EXPECT_EQ(fileBytes(dir / file.name), file.bytes) << file.name;
+                held[file.name] = file.bytes;
             }
         }
     }
     EXPECT_EQ(result.status, failed.empty() ? 0 : 1);
-    EXPECT_EQ(result.out, out);
-    EXPECT_EQ(result.err, err);
-    // No temporary or partial file stays behind.
+    EXPECT_EQ(result.out, console);
+    std::set<std::string> left = others;
+    for (const auto& [name, bytes] : held) {
+        left.insert(name);
+        EXPECT_EQ(fileBytes(dir / name), bytes) << name;
+    }
+    // No temporary, kept or partial file stays behind.
     EXPECT_EQ(listDir(dir), std::vector<std::string>(left.begin(), left.end()));
     return failed;
 }
@@ -282,40 +278,65 @@ TEST_F(CliTest, DirectoryMountedReadOnly) {
     expectNothingWritten(dir_.path(), disk, Bytes(300, 'o'));
 }
 
-// A small file system that fills up as the program disk is cut: the
-// file that does not fit is reported and its earlier version stays, and the
-// smaller files after it that still fit are written.
+// A small file system that fills up as the program disk is cut, after an
+// earlier PROG or after a program disk this run cut itself: the file that
+// does not fit is reported and the version before it stays, and the smaller
+// files after it that still fit are written.
 TEST_F(CliTest, FileSystemRunsFull) {
-    const std::vector<std::pair<DiskKind, Disk>> disks = {
-        {DiskKind::DiskA, makeKnownDisk(DiskKind::DiskA, 6)},
-        {DiskKind::ProgramDisk, makeKnownDisk(DiskKind::ProgramDisk, 7)},
+    struct Case {
+        const char* what;
+        std::vector<std::pair<DiskKind, Disk>> disks;
+        std::map<std::string, Bytes> earlier;
     };
-    std::vector<Disk> both = {disks[0].second, disks[1].second};
-    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer(both)));
-    // Room for an earlier PROG, disk A's files and four pages more: PROG
-    // needs five, each of the program disk's next four files one.
+    const std::vector<Case> cases = {
+        {"PROG there before",
+         {{DiskKind::DiskA, makeKnownDisk(DiskKind::DiskA, 6)},
+          {DiskKind::ProgramDisk, makeKnownDisk(DiskKind::ProgramDisk, 7)}},
+         {{"PROG", Bytes(100, 'o')}}},
+        {"PROG of an earlier disk",
+         {{DiskKind::ProgramDisk, makeKnownDisk(DiskKind::ProgramDisk, 8)},
+          {DiskKind::ProgramDisk, makeKnownDisk(DiskKind::ProgramDisk, 9)}},
+         {}},
+    };
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     const auto pages = [&](std::size_t bytes) { return (bytes + page - 1) / page; };
-    const Bytes earlier(100, 'o');
-    std::size_t room = pages(earlier.size()) + 4;
-    for (const ExpectedFile& file : expectedFiles(disks[0].second, DiskKind::DiskA)) {
-        room += pages(file.bytes.size());
-    }
-    const fs::path full = dir_ / "full";
-    fs::create_directory(full);
-    const ScopedMount tmpfs(full, "tmpfs", "tmpfs", 0, "size=" + std::to_string(room * page));
-    if (!tmpfs.why().empty()) {
-        GTEST_SKIP() << "cannot mount a small tmpfs (needs root with the right to mount): "
-                     << tmpfs.why();
-    }
-    ASSERT_TRUE(writeFile((full / "PROG").string(), earlier));
-    const std::vector<std::string> failed =
-        cutAndCheck(full, "../c.d88", disks, {{"PROG", earlier}}, {});
-    ASSERT_FALSE(failed.empty());
-    EXPECT_EQ(failed.front(), "PROG");
-    // The four one-page files after PROG were written in the room it left.
-    for (const char* name : {"QXGT01", "QXGT02", "FAN1", "FAN3"}) {
-        EXPECT_EQ(std::count(failed.begin(), failed.end(), name), 0) << name;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Disk> disks;
+        for (const auto& [kind, disk] : c.disks) {
+            disks.push_back(disk);
+        }
+        const fs::path dir = dir_ / "case";
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        ASSERT_TRUE(writeFile((dir / "c.d88").string(), buildContainer(disks)));
+        // Room for the earlier files, those of every disk but the last and
+        // four pages more: PROG needs five, each of the next four files one.
+        std::size_t room = 4;
+        for (const auto& [name, bytes] : c.earlier) {
+            room += pages(bytes.size());
+        }
+        for (std::size_t i = 0; i + 1 < c.disks.size(); ++i) {
+            for (const ExpectedFile& file : expectedFiles(c.disks[i].second, c.disks[i].first)) {
+                room += pages(file.bytes.size());
+            }
+        }
+        const fs::path full = dir / "full";
+        fs::create_directory(full);
+        const ScopedMount tmpfs(full, "tmpfs", "tmpfs", 0, "size=" + std::to_string(room * page));
+        if (!tmpfs.why().empty()) {
+            GTEST_SKIP() << "cannot mount a small tmpfs (needs root with the right to mount): "
+                         << tmpfs.why();
+        }
+        for (const auto& [name, bytes] : c.earlier) {
+            ASSERT_TRUE(writeFile((full / name).string(), bytes));
+        }
+        const std::vector<std::string> failed = cutAndCheck(full, "../c.d88", c.disks, c.earlier, {});
+        ASSERT_FALSE(failed.empty());
+        EXPECT_EQ(failed.front(), "PROG");
+        for (const char* name : {"QXGT01", "QXGT02", "FAN1", "FAN3"}) {
+            EXPECT_EQ(std::count(failed.begin(), failed.end(), name), 0) << name;
+        }
     }
 }
 
@@ -336,25 +357,40 @@ TEST_F(CliTest, ExistingFilesAndLinksAreReplaced) {
     EXPECT_EQ(listDir(elsewhere.path()), std::vector<std::string>{"target"});
 }
 
-// Names in the way of the temporary files: a file left behind by an earlier
-// run and a folder. The files are written all the same, what was in the way
-// is left as it was, and no temporary file stays behind.
+// Names in the way of the temporary files and of the second names under
+// which a file of an earlier disk is kept while it is replaced: files left
+// behind by an earlier run and folders. The files are written all the same,
+// each holding the later disk's bytes, what was in the way is left as it
+// was, and no temporary file stays behind.
 TEST_F(CliTest, TemporaryNamesThatAreTaken) {
-    const Disk disk = makeKnownDisk(DiskKind::DiskB, 4);
-    ASSERT_TRUE(writeFile((dir_ / ".QXBG07.d88cut").string(), Bytes{'o', 'l', 'd'}));
-    fs::create_directory(dir_ / ".QXBG08.d88cut");
-    const RunResult result = cut(buildContainer({disk}));
+    const Disk earlier = makeKnownDisk(DiskKind::DiskB, 4);
+    const Disk later = makeKnownDisk(DiskKind::DiskB, 5);
+    const Bytes old = {'o', 'l', 'd'};
+    const std::vector<std::string> leftFiles = {".QXBG07.d88cut", ".QXBG09.d88cut-old"};
+    const std::vector<std::string> leftFolders = {".QXBG08.d88cut", ".QXBG10.d88cut-old"};
+    for (const std::string& name : leftFiles) {
+        ASSERT_TRUE(writeFile((dir_ / name).string(), old));
+    }
+    for (const std::string& name : leftFolders) {
+        fs::create_directory(dir_ / name);
+    }
+    const RunResult result = cut(buildContainer({earlier, later}));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    std::vector<std::string> expected = {".QXBG07.d88cut", ".QXBG08.d88cut"};
-    for (const ExpectedFile& file : expectedFiles(disk, DiskKind::DiskB)) {
+    std::vector<std::string> expected = leftFiles;
+    expected.insert(expected.end(), leftFolders.begin(), leftFolders.end());
+    for (const ExpectedFile& file : expectedFiles(later, DiskKind::DiskB)) {
         EXPECT_EQ(fileBytes(dir_ / file.name), file.bytes) << file.name;
         expected.push_back(file.name);
     }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(outputs(), expected);
-    EXPECT_EQ(fileBytes(dir_ / ".QXBG07.d88cut"), (Bytes{'o', 'l', 'd'}));
-    EXPECT_TRUE(fs::is_empty(dir_ / ".QXBG08.d88cut"));
+    for (const std::string& name : leftFiles) {
+        EXPECT_EQ(fileBytes(dir_ / name), old) << name;
+    }
+    for (const std::string& name : leftFolders) {
+        EXPECT_TRUE(fs::is_empty(dir_ / name)) << name;
+    }
 }
 
 // An output name that is the container itself, by any path: never written.

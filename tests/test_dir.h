@@ -130,16 +130,17 @@ inline std::string toolCommand() {
     return command != nullptr && *command != '\0' ? std::string(command) : shellQuote(D88CUT_BINARY);
 }
 
-// Runs the tool in `workDir` with `args`, capturing both output streams.
+// Runs the tool in `workDir` with `args`, capturing both output streams;
+// with `merged`, both go to `out` as they would to a console.
 inline RunResult runTool(const fs::path& workDir, const std::vector<std::string>& args,
-                         const std::string& prefix = "") {
+                         const std::string& prefix = "", bool merged = false) {
     ScopedTempDir capture;
     std::string command = "cd " + shellQuote(workDir.string()) + " && " + prefix + toolCommand();
     for (const std::string& arg : args) {
         command += " " + shellQuote(arg);
     }
-    command += " >" + shellQuote((capture / "out").string()) + " 2>" +
-               shellQuote((capture / "err").string());
+    command += " >" + shellQuote((capture / "out").string()) +
+               (merged ? std::string(" 2>&1") : " 2>" + shellQuote((capture / "err").string()));
     RunResult result;
     const int raw = std::system(command.c_str());
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
