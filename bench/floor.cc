@@ -5,8 +5,8 @@
 // and does not care what the bytes are: only the amount of I/O is the same.
 //
 // With --rename first, each file is written under a temporary name and
-// renamed over NAME, as d88cut must do to replace a file whole or not at all:
-// the least I/O that produces the files safely.
+// renamed over NAME, the plain way to replace a file whole or not at all, as
+// d88cut does with a file that was there before its run.
 //
 // Benchmark code, not the tool: POSIX calls, no C++ runtime, so that it links
 // against the C library alone.
