@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 
+#include "cutter/messages.h"
 #include "image/d88_image.h"
 
 namespace d88cut {
@@ -47,5 +49,13 @@ bool writeOutputFile(const char* name, const std::uint8_t* bytes, int length);
 extern bool outputFailed;
 // The container's path, so that no output file ever replaces it. Empty: none.
 void setContainerPath(const char* path);
+
+// Writes `subject` (a file or folder name as given, or nullptr) followed by
+// `message` to `stream`, in the encoding that the stream shows: UTF-8 on a
+// terminal whose locale speaks UTF-8, UTF-16 on a Windows console, and the
+// Shift_JIS bytes anywhere else.
+void putMessage(std::FILE* stream, const char* subject, const Message& message);
+// Makes `path` the current directory; false when it cannot be entered.
+bool enterDirectory(const char* path);
 
 }  // namespace d88cut

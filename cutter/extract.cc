@@ -176,7 +176,7 @@ bool writeOutputFile(const char* name, const std::uint8_t* bytes, int length) {
         return true;
     }
     (void)std::fflush(stdout);  // keep the lines in order on a shared console
-    (void)std::fprintf(stderr, kCannotWriteFormat, name);
+    putMessage(stderr, name, kCannotWriteMessage);
     outputFailed = true;
     return false;
 }

@@ -47,7 +47,11 @@ protected:
 
 TEST_F(CliTest, CommandLineAndOpenFailures) {
     const std::string usage = std::string("Usage: ") + D88CUT_BINARY + " [d88file]\n";
-    ASSERT_TRUE(writeFile((dir_ / "empty").string(), {}));
+    // Empty containers, named like options.
+    const std::vector<std::string> files = {"--help", "-x.d88", "empty"};
+    for (const std::string& name : files) {
+        ASSERT_TRUE(writeFile((dir_ / name).string(), {}));
+    }
     fs::create_directory(dir_ / "folder");
     struct Case {
         const char* name;
@@ -58,15 +62,28 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
     } cases[] = {
         {"no argument", {}, "", 1, usage},
         {"two arguments", {"a", "b"}, "", 1, usage},
+        {"two arguments and an option", {"-C", "folder", "empty", "empty"}, "", 1, usage},
+        {"-C without its folder", {"empty", "-C"}, "", 1, usage},
+        {"only options", {"--directory=folder"}, "", 1, usage},
         {"missing file", {"missing"}, "", 1, kCannotOpen},
+        {"an unknown option is a path", {"-x"}, "", 1, kCannotOpen},
         {"a directory", {"folder"}, "", 1, kCannotOpen},
         {"a pipe with no writer", {"fifo"}, "mkfifo fifo && timeout 20 ", 1, kCannotOpen},
         {"a pipe on standard input", {"/dev/stdin"}, "echo data | ", 1, kCannotOpen},
         {"empty file", {"empty"}, "", 0, ""},
+        {"a path that starts with -", {"-x.d88"}, "", 0, ""},
+        {"an option after --", {"--", "--help"}, "", 0, ""},
+        {"an option spelt as a path", {"./--help"}, "", 0, ""},
+        {"into a folder", {"-C", "folder", "empty"}, "", 0, ""},
+        {"folder missing", {"empty", "-C", "missing"}, "", 1, "missing" + kCannotEnter},
+        {"folder is a file", {"--directory", "-x.d88", "empty"}, "", 1, "-x.d88" + kCannotEnter},
+        {"the container is opened first", {"-C", "missing", "missing"}, "", 1, kCannotOpen},
     };
     const bool foreign = std::getenv("D88CUT_COMMAND") != nullptr;
-    if (foreign) {
-        cases[0].err = cases[1].err = "";  // another program name; checked by status only
+    for (Case& c : cases) {
+        if (foreign && c.err == usage) {
+            c.err = "";  // another program name; checked by status only
+        }
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -81,7 +98,32 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         }
         fs::remove(dir_ / "fifo");
     }
-    EXPECT_EQ(listDir(dir_.path()), (std::vector<std::string>{"empty", "folder"}));
+    EXPECT_EQ(listDir(dir_.path()), (std::vector<std::string>{"--help", "-x.d88", "empty", "folder"}));
+    EXPECT_TRUE(fs::is_empty(dir_ / "folder"));
+}
+
+// Help wins over everything else given; then the version.
+TEST_F(CliTest, HelpAndVersion) {
+    const std::string version = std::string("d88cut ") + D88CUT_VERSION + "\n";
+    const std::vector<std::vector<std::string>> helps = {
+        {"--help"}, {"-h"}, {"c.d88", "-x", "-h", "more"}, {"-V", "--help", "-C"}};
+    const std::vector<std::vector<std::string>> versions = {{"--version"}, {"missing", "-V"}};
+    for (const auto& args : helps) {
+        SCOPED_TRACE(args.front());
+        const RunResult result = runTool(dir_.path(), args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        for (const char* option : {"-h, --help", "-V, --version", "-C, --directory DIR", "d88cut(1)"}) {
+            EXPECT_NE(result.out.find(option), std::string::npos) << option;
+        }
+    }
+    for (const auto& args : versions) {
+        const RunResult result = runTool(dir_.path(), args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, version);
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_TRUE(listDir(dir_.path()).empty());
 }
 
 // Every order of the three disks, and one disk twice: each recognised disk's
@@ -118,6 +160,64 @@ TEST_F(CliTest, CutsKnownDisksInContainerOrder) {
         for (const auto& [name, bytes] : expected) {
             EXPECT_EQ(fileBytes(dir / name), bytes) << name;
         }
+    }
+}
+
+// Every way of naming the output folder, before and after the path: the
+// files go there and nothing is made anywhere else.
+TEST_F(CliTest, CutsIntoDirectory) {
+    const Disk disk = makeKnownDisk(DiskKind::DiskB, 8);
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer({disk})));
+    const std::vector<std::vector<std::string>> forms = {
+        {"-C", "out", "c.d88"}, {"c.d88", "--directory=out"}, {"--directory", "out", "--", "c.d88"}};
+    for (const auto& args : forms) {
+        SCOPED_TRACE(args.front() + " " + args.back());
+        fs::remove_all(dir_ / "out");
+        fs::create_directory(dir_ / "out");
+        const RunResult result = runTool(dir_.path(), args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        std::vector<std::string> names;
+        for (const ExpectedFile& file : expectedFiles(disk, DiskKind::DiskB)) {
+            EXPECT_EQ(fileBytes(dir_ / "out" / file.name), file.bytes) << file.name;
+            names.push_back(file.name);
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(listDir(dir_ / "out"), names);
+        EXPECT_EQ(outputs(), std::vector<std::string>{"out"});
+    }
+}
+
+// On a terminal whose locale speaks UTF-8 the Japanese messages are UTF-8;
+// through a pipe, or with another locale, they stay Shift_JIS.
+TEST_F(CliTest, TerminalShowsUtf8) {
+    if (std::getenv("D88CUT_COMMAND") != nullptr) {
+        GTEST_SKIP() << "the terminal rule is this system's; a foreign build writes to no terminal here";
+    }
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer({makeKnownDisk(DiskKind::DiskA, 2)})));
+    const std::string utf8Recognised = "DISK A\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
+    const std::string utf8CannotEnter = "none: \xE3\x83\x87\xE3\x82\xA3\xE3\x83\xAC";
+    struct Case {
+        const char* locale;
+        std::string args;
+        std::string shown;
+    } cases[] = {
+        {"C.UTF-8", "c.d88", utf8Recognised},
+        {"C", "c.d88", "DISK A" + kRecognised.substr(0, 14)},
+        {"C.UTF-8", "c.d88 | cat", "DISK A" + kRecognised.substr(0, 14)},
+        {"C.UTF-8", "-C none c.d88", utf8CannotEnter},
+        {"C", "-C none c.d88", "none" + kCannotEnter.substr(0, 8)},
+    };
+    ScopedTempDir capture;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + c.args);
+        const std::string command = "cd " + shellQuote(dir_.path().string()) +
+                                    " && env -u LC_ALL -u LC_CTYPE LANG=" + c.locale + " script -qec " +
+                                    shellQuote(toolCommand() + " " + c.args) + " /dev/null </dev/null >" +
+                                    shellQuote((capture / "shown").string());
+        EXPECT_EQ(std::system(command.c_str()) == 0, c.args.find("none") == std::string::npos);
+        const Bytes shown = fileBytes(capture / "shown");
+        EXPECT_NE(std::string(shown.begin(), shown.end()).find(c.shown), std::string::npos);
     }
 }
 
@@ -403,9 +503,11 @@ TEST_F(CliTest, ContainerIsNeverOverwritten) {
         std::string argument;   // how the tool is given it
         std::function<void(const fs::path&)> links;
         std::vector<std::string> refused;
+        std::string into = {};  // the output folder given with -C, if any
     } cases[] = {
         {"named like an output", "PROG", "PROG", {}, {"PROG"}},
         {"spelt another way", "PROG", "", {}, {"PROG"}},
+        {"cut into its folder", "in/PROG", "in/PROG", {}, {"PROG"}, "in"},
         {"hard and symbolic links",
          "c.d88", "c.d88",
          [](const fs::path& d) {
@@ -417,6 +519,8 @@ TEST_F(CliTest, ContainerIsNeverOverwritten) {
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScopedTempDir dir;
+        const fs::path out = dir / c.into;
+        fs::create_directories(out);
         ASSERT_TRUE(writeFile((dir / c.file).string(), container));
         if (c.links) {
             c.links(dir.path());
@@ -424,17 +528,19 @@ TEST_F(CliTest, ContainerIsNeverOverwritten) {
         if (c.argument.empty()) {
             c.argument = "./../" + dir.path().filename().string() + "/PROG";
         }
-        const RunResult result = runTool(dir.path(), {c.argument});
+        const RunResult result =
+            runTool(dir.path(), c.into.empty() ? std::vector<std::string>{c.argument}
+                                               : std::vector<std::string>{"-C", c.into, c.argument});
         EXPECT_EQ(result.status, 1);
         std::string err;
         for (const std::string& name : c.refused) {
             err += name + kCannotWrite;
             EXPECT_NE(result.out.find("cutting ... " + name + "\n"), std::string::npos);
-            EXPECT_EQ(fileBytes(dir / name), container) << name;
+            EXPECT_EQ(fileBytes(out / name), container) << name;
         }
         EXPECT_EQ(result.err, err);
         EXPECT_EQ(fileBytes(dir / c.file), container);
-        EXPECT_EQ(listDir(dir.path()).size(), 14u + (c.file == "PROG" ? 0 : 1));
+        EXPECT_EQ(listDir(out).size(), 14u + (c.refused.front() == "PROG" ? 0 : 1));
     }
 }
 
