@@ -1,7 +1,11 @@
 #include "cutter/cutter.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 #include <vector>
 
 #include "cutter/messages.h"
@@ -32,12 +36,13 @@ struct KnownDisk {
     char digit;
     DiskKind kind;
     const Message& message;
+    const char* name;  // in the listing
 };
 
 constexpr KnownDisk kKnownDisks[] = {
-    {'0', DiskKind::ProgramDisk, kProgramDiskMessage},
-    {'1', DiskKind::DiskA, kDiskAMessage},
-    {'2', DiskKind::DiskB, kDiskBMessage},
+    {'0', DiskKind::ProgramDisk, kProgramDiskMessage, "PROGRAM DISK"},
+    {'1', DiskKind::DiskA, kDiskAMessage, "DISK A"},
+    {'2', DiskKind::DiskB, kDiskBMessage, "DISK B"},
 };
 
 // The known disk that the current disk is, or nullptr. The whole
@@ -59,9 +64,55 @@ const KnownDisk* identifyCurrentDisk() {
     return nullptr;
 }
 
+// A byte as it is when it is printable ASCII from `lowest` on, else as \xHH.
+std::string shownByte(std::uint8_t byte, std::uint8_t lowest) {
+    if (byte >= lowest && byte <= 0x7E) {
+        return std::string(1, static_cast<char>(byte));
+    }
+    char escaped[8];
+    (void)std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
+    return escaped;
+}
+
+// Why the current disk is not one of the known disks: the first step of
+// the identification that fails, told by the reader's own lookups.
+std::string whyNotRecognised() {
+    if (!diskImage.hasTrack(kIdTrackIndex)) {
+        return "no track side 79";
+    }
+    if (!diskImage.hasSector(kIdTrackIndex, kIdCylinder, kIdHead, kIdSector, kSizeCode)) {
+        return "no sector C39 H1 R5 N3 on track side 79";
+    }
+    const int copied = diskImage.readSector(kIdTrackIndex, kIdCylinder, kIdHead, kIdSector,
+                                            kSizeCode, SectorBuffer.data(), kSectorSize);
+    if (copied < kSectorSize) {
+        return "sector C39 H1 R5 N3 holds " + std::to_string(copied) + " bytes";
+    }
+    if (std::memcmp(&SectorBuffer[kSignatureOffset], kSignature, kSignatureSize) != 0) {
+        return "no signature";
+    }
+    const std::uint8_t digit = SectorBuffer[kKindDigitOffset];
+    return "unknown disk number " + shownByte(digit, 0x21);
+}
+
+// "disk N "NAME" MEDIA: " for the current disk, the N-th of the container.
+std::string diskLine(int number) {
+    std::string line = "disk " + std::to_string(number) + " \"";
+    for (const char* p = diskImage.diskName(); *p != '\0'; ++p) {
+        const auto byte = static_cast<std::uint8_t>(*p);
+        line += byte == '"' || byte == '\\' ? std::string{'\\', *p} : shownByte(byte, 0x20);
+    }
+    static constexpr const char* kMedia[] = {"2D", "2DD", "2HD", "1D", "1DD"};
+    const int media = diskImage.mediaType();
+    char mediaName[8];
+    (void)std::snprintf(mediaName, sizeof mediaName, "0x%02X", media & 0xFF);
+    const bool named = media >= 0 && media % 0x10 == 0 && media / 0x10 < 5;
+    return line + "\" " + (named ? kMedia[media / 0x10] : mediaName) + ": ";
+}
+
 // The options: whole arguments, recognised anywhere before "--". Every
 // other argument is a path.
-enum class OptionId { Help, Version, Directory };
+enum class OptionId { Help, Version, Directory, List, Verbose };
 
 struct Option {
     const char* shortName;
@@ -76,12 +127,16 @@ constexpr Option kOptions[] = {
     {"-V", "--version", nullptr, OptionId::Version, "show the version and exit"},
     {"-C", "--directory", "DIR", OptionId::Directory,
      "cut into DIR (it must exist), not the current directory"},
+    {"-l", "--list", nullptr, OptionId::List, "list what a cut would give, writing nothing"},
+    {"-v", "--verbose", nullptr, OptionId::Verbose, "say why a disk or file fails"},
 };
 
 struct CommandLine {
     bool help = false;
     bool version = false;
     bool valueMissing = false;
+    bool list = false;
+    bool verbose = false;
     const char* directory = nullptr;
     std::vector<const char*> paths;
 };
@@ -135,6 +190,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             case OptionId::Directory:
                 line.directory = value;
                 break;
+            case OptionId::List:
+                line.list = true;
+                break;
+            case OptionId::Verbose:
+                line.verbose = true;
+                break;
         }
     }
     return line;
@@ -154,9 +215,10 @@ void printHelp() {
     }
     (void)std::fputs(
         "  --                    end of options: what follows is the path\n\n"
-        "Exit status: 0 when every file was cut, 1 on a wrong command line, a\n"
-        "container that cannot be opened or a file that could not be written.\n"
-        "Messages are Shift_JIS but on a UTF-8 terminal. See d88cut(1).\n",
+        "Exit status: 0 when every file was cut whole, 1 on a wrong command line,\n"
+        "a container or folder that cannot be opened, or a file that could not be\n"
+        "read whole or written. Messages are Shift_JIS but on a UTF-8 terminal.\n"
+        "See d88cut(1).\n",
         stdout);
 }
 
@@ -167,7 +229,35 @@ int withOutputChecked(int status) {
     return lost ? 1 : status;
 }
 
+// Why the container at `path` could not be opened.
+std::string whyNotOpened(const char* path) {
+    if (const int error = diskImage.systemError(); error != 0) {
+        return std::strerror(error);
+    }
+    std::error_code ignored;
+    switch (std::filesystem::status(path, ignored).type()) {
+        case std::filesystem::file_type::directory:
+            return "is a directory";
+        case std::filesystem::file_type::fifo:
+            return "is a pipe";
+        case std::filesystem::file_type::socket:
+            return "is a socket";
+        default:
+            return "cannot be read";
+    }
+}
+
 }  // namespace
+
+bool listOnly = false;
+bool verbose = false;
+
+void explain(const char* path, int error, const char* phrase) {
+    if (verbose) {
+        (void)std::fprintf(stderr, "d88cut: %s: %s\n", path,
+                           error != 0 ? std::strerror(error) : phrase);
+    }
+}
 
 int runCutter(int argc, const char* const* argv) {
     const CommandLine line = parseCommandLine(argc, argv);
@@ -184,24 +274,44 @@ int runCutter(int argc, const char* const* argv) {
         (void)std::fprintf(stderr, kUsageFormat, program);
         return 1;
     }
+    listOnly = line.list;
+    verbose = line.verbose;
     const char* path = line.paths.front();
     if (!diskImage.open(path)) {
         putMessage(stderr, nullptr, kCannotOpenMessage);
+        explain(path, 0, whyNotOpened(path).c_str());
         return 1;
     }
     // The container is opened, and its path taken, before the output folder
-    // is entered.
+    // is entered. A listing writes nowhere, so it enters none.
     setContainerPath(path);
-    if (line.directory != nullptr && !enterDirectory(line.directory)) {
+    if (line.directory != nullptr && !listOnly && !enterDirectory(line.directory)) {
+        const int error = errno;
         putMessage(stderr, line.directory, kCannotEnterMessage);
+        explain(line.directory, error, "cannot be entered");
         return 1;
     }
     const int count = diskImage.diskCount();
     for (int i = 0; i < count; ++i) {
         (void)diskImage.selectDisk(i);
         diskImage.setSectorRange(kFirstSector, kLastSector);
-        if (const KnownDisk* known = identifyCurrentDisk()) {
+        const KnownDisk* known = identifyCurrentDisk();
+        if (known != nullptr && listOnly) {
+            (void)std::printf("%s%s\n", diskLine(i + 1).c_str(), known->name);
+        } else if (known != nullptr) {
             putMessage(stdout, nullptr, known->message);
+        } else if (listOnly || verbose) {
+            const std::string why =
+                diskLine(i + 1) + "not recognised: " + whyNotRecognised() + "\n";
+            if (listOnly) {
+                (void)std::fputs(why.c_str(), stdout);
+            } else {
+                (void)std::fflush(stdout);
+                (void)std::fputs(why.c_str(), stderr);
+                (void)std::fflush(stderr);
+            }
+        }
+        if (known != nullptr) {
             runCatalog(known->kind);
         }
     }

@@ -45,8 +45,16 @@ bool extractRecord(const char* name, int trackIndex, int c, int h, int r, int of
 // renamed into place; on failure reports it and leaves any earlier file as it was.
 bool writeOutputFile(const char* name, const std::uint8_t* bytes, int length);
 
-// Set by writeOutputFile when a file could not be written; it makes the exit status 1.
+// Set when a catalogued file could not be read whole, or not written; it
+// makes the exit status 1.
 extern bool outputFailed;
+// How the run goes, as the command line asks. A listing says what a cut
+// would give and writes no file; verbose runs say why things fail.
+extern bool listOnly;
+extern bool verbose;
+// In a verbose run, writes "d88cut: PATH: REASON" to standard error: the
+// system's words for `error`, or `phrase` where it is 0.
+void explain(const char* path, int error, const char* phrase);
 // The container's path, so that no output file ever replaces it. Empty: none.
 void setContainerPath(const char* path);
 

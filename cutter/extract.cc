@@ -181,6 +181,45 @@ bool writeOutputFile(const char* name, const std::uint8_t* bytes, int length) {
     return false;
 }
 
+namespace {
+
+// A catalogued file that the disk could not give at all: nothing is written.
+bool fileNotRead(const char* name) {
+    outputFailed = true;
+    if (listOnly) {
+        (void)std::printf("  %s missing\n", name);
+    } else {
+        (void)std::fflush(stdout);
+        putMessage(stderr, name, kCannotReadMessage);
+    }
+    return false;
+}
+
+// A catalogued file of `length` bytes, of which the first `delivered` came
+// from the disk: written, or in a listing, described.
+bool fileRead(const char* name, const std::uint8_t* bytes, int length, int delivered) {
+    const bool incomplete = delivered < length;
+    outputFailed = outputFailed || incomplete;
+    if (listOnly) {
+        if (incomplete) {
+            (void)std::printf("  %s %d incomplete (%d bytes read)\n", name, length, delivered);
+        } else {
+            (void)std::printf("  %s %d\n", name, length);
+        }
+        return true;
+    }
+    if (!writeOutputFile(name, bytes, length)) {
+        return false;
+    }
+    if (incomplete) {
+        (void)std::fflush(stdout);
+        putMessage(stderr, name, kIncompleteMessage);
+    }
+    return true;
+}
+
+}  // namespace
+
 // Writes `size` bytes from `offset` of the run read from (c, h, r) on. Bytes
 // the run did not deliver are written as 0.
 bool extractRaw(const char* name, int trackIndex, int c, int h, int r, int n, int offset,
@@ -189,10 +228,12 @@ bool extractRaw(const char* name, int trackIndex, int c, int h, int r, int n, in
         return false;
     }
     zeroBuffer(0, offset + size);
-    if (diskImage.readRun(trackIndex, c, h, r, n, SectorBuffer.data(), offset + size) == 0) {
-        return false;
+    const int read = diskImage.readRun(trackIndex, c, h, r, n, SectorBuffer.data(), offset + size);
+    if (read == 0) {
+        return fileNotRead(name);
     }
-    return writeOutputFile(name, &SectorBuffer[static_cast<std::size_t>(offset)], size);
+    return fileRead(name, &SectorBuffer[static_cast<std::size_t>(offset)], size,
+                    std::clamp(read - offset, 0, size));
 }
 
 // Writes the record that begins at `offset` of the `size` bytes read from
@@ -205,17 +246,18 @@ bool extractRecord(const char* name, int trackIndex, int c, int h, int r, int of
     }
     const int zeroed = std::max(size, offset + kRecordHeaderSize);
     zeroBuffer(0, zeroed);
-    if (diskImage.readRun(trackIndex, c, h, r, kSizeCode, SectorBuffer.data(), size) == 0) {
-        return false;
+    const int read = diskImage.readRun(trackIndex, c, h, r, kSizeCode, SectorBuffer.data(), size);
+    if (read == 0) {
+        return fileNotRead(name);
     }
     const std::uint8_t* record = &SectorBuffer[static_cast<std::size_t>(offset)];
     const std::uint32_t kind = d88::loadLe16(record);
     if (kind != kRecordKindA && kind != kRecordKindB) {
-        return false;
+        return fileNotRead(name);
     }
     const auto length = static_cast<int>(d88::loadLe16(record + 2));
     zeroBuffer(zeroed, offset + length);
-    return writeOutputFile(name, record, length);
+    return fileRead(name, record, length, std::clamp(read - offset, 0, length));
 }
 
 void runCatalog(DiskKind kind) {

@@ -255,8 +255,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     d88cut::SectorBuffer.fill(0);
     d88cut::outputFailed = false;
     const InOutputDirectory inOutput(scratch().output());
+    std::error_code error;
+    // A listing first, which must write nothing; then the cut. Status 1
+    // tells of files the disks could not give whole.
+    const char* list[] = {"d88cut", "--list", path.c_str()};
+    const int listed = d88cut::runCutter(3, list);
+    require(listed == 0 || listed == 1, "the listing's status");
+    (void)d88cut::diskImage.open(nullptr);
+    require(fs::is_empty(".", error), "the listing wrote a file");
+    d88cut::SectorBuffer.fill(0);
+    d88cut::outputFailed = false;
     const char* argv[] = {"d88cut", path.c_str()};
-    require(d88cut::runCutter(2, argv) == 0, "the tool failed on a writable directory");
+    require(d88cut::runCutter(2, argv) == listed, "the cut's status differs from the listing's");
     (void)d88cut::diskImage.open(nullptr);
     (void)std::fflush(stdout);
     checkAndClearOutput();

@@ -1,6 +1,7 @@
 #include "image/d88_image.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -46,8 +47,10 @@ bool D88Image::open(const char* path) {
         type == std::filesystem::file_type::socket) {
         return false;
     }
+    systemError_ = 0;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
+        systemError_ = errno;
         return false;
     }
     // The window and whole headers are all that is read: the stream needs no
@@ -55,6 +58,7 @@ bool D88Image::open(const char* path) {
     (void)std::setvbuf(file, nullptr, _IONBF, 0);
     // A terminal cannot be positioned.
     if (std::fseek(file, 0, SEEK_SET) != 0) {
+        systemError_ = errno;
         (void)std::fclose(file);
         return false;
     }
@@ -110,14 +114,32 @@ void D88Image::setSectorRange(int first, int last) {
     lastSector_ = last;
 }
 
+// A position that the container's own fields put outside what a file can
+// have fails without a word; a seek that the system refuses is a failure.
 bool D88Image::seekTo(std::int64_t position) {
-    return position >= 0 && position <= std::numeric_limits<long>::max() &&
-           std::fseek(file_, static_cast<long>(position), SEEK_SET) == 0;
+    if (position < 0 || position > std::numeric_limits<long>::max()) {
+        return false;
+    }
+    if (std::fseek(file_, static_cast<long>(position), SEEK_SET) != 0) {
+        systemError_ = errno;
+        return false;
+    }
+    return true;
+}
+
+int D88Image::readFile(std::uint8_t* destination, int length) {
+    errno = 0;
+    const std::size_t count = std::fread(destination, 1, static_cast<std::size_t>(length), file_);
+    if (count < static_cast<std::size_t>(length) && std::ferror(file_) != 0) {
+        systemError_ = errno != 0 ? errno : EIO;
+        std::clearerr(file_);
+        return -1;
+    }
+    return static_cast<int>(count);
 }
 
 bool D88Image::readExactly(std::uint8_t* destination, int length) {
-    return std::fread(destination, 1, static_cast<std::size_t>(length), file_) ==
-           static_cast<std::size_t>(length);
+    return readFile(destination, length) == length;
 }
 
 int D88Image::readAt(std::int64_t from, std::int64_t position, std::uint8_t* destination, int length) {
@@ -126,13 +148,11 @@ int D88Image::readAt(std::int64_t from, std::int64_t position, std::uint8_t* des
     }
     if (position < windowStart_ || position + length > windowStart_ + windowLength_) {
         if (length > kWindowSize) {
-            return seekTo(position)
-                       ? static_cast<int>(std::fread(destination, 1, static_cast<std::size_t>(length), file_))
-                       : 0;
+            return seekTo(position) ? std::max(0, readFile(destination, length)) : 0;
         }
         windowStart_ = from >= 0 && from <= position && position + length - from <= kWindowSize ? from : position;
-        windowLength_ =
-            seekTo(windowStart_) ? static_cast<int>(std::fread(window_.data(), 1, kWindowSize, file_)) : 0;
+        // What a failed read left is no picture of the file.
+        windowLength_ = seekTo(windowStart_) ? std::max(0, readFile(window_.data(), kWindowSize)) : 0;
     }
     const auto at = static_cast<int>(position - windowStart_);
     const int count = std::min(length, windowLength_ - at);
@@ -143,7 +163,8 @@ int D88Image::readAt(std::int64_t from, std::int64_t position, std::uint8_t* des
     return count;
 }
 
-// A track exists when its table entry is non-zero and within the disk size.
+// A track exists when its table entry is non-zero and within the disk size,
+// and puts it within the file.
 std::int64_t D88Image::trackStart(int trackIndex) const {
     if (file_ == nullptr || diskOffset_ < 0 || trackIndex < 0 || trackIndex >= kTrackCount) {
         return -1;
@@ -152,14 +173,14 @@ std::int64_t D88Image::trackStart(int trackIndex) const {
     if (entry == 0 || entry > diskSize_) {
         return -1;
     }
-    return wrapAdd(diskOffset_, entry);
+    const std::int32_t start = wrapAdd(diskOffset_, entry);
+    return start >= 0 ? start : -1;
 }
 
-int D88Image::readSector(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,
-                         int maxLength) {
+std::int64_t D88Image::locateSector(int trackIndex, int c, int h, int r, int n, int& dataSize) {
     const std::int64_t start = trackStart(trackIndex);
     if (start < 0) {
-        return 0;
+        return -1;
     }
     std::int64_t position = start;
     std::array<std::uint8_t, kSectorHeaderSize> header{};
@@ -167,22 +188,39 @@ int D88Image::readSector(int trackIndex, int c, int h, int r, int n, std::uint8_
     // ends it otherwise, as every step moves on by at least one header.
     for (std::int64_t i = 0;; ++i) {
         if (readAt(start, position, header.data(), kSectorHeaderSize) != kSectorHeaderSize) {
-            return 0;
+            return -1;
         }
         position += kSectorHeaderSize;
         const std::int64_t sectorCount = loadLe16(&header[kSectorCountOffset]);
         if (sectorCount == 0) {
-            return 0;
+            return -1;
         }
-        const int dataSize = static_cast<int>(loadLe16(&header[kDataSizeOffset]));
+        dataSize = static_cast<int>(loadLe16(&header[kDataSizeOffset]));
         if (header[0] == c && header[1] == h && header[2] == r && header[3] == n) {
-            return readAt(start, position, destination, std::max(0, std::min(dataSize, maxLength)));
+            return position;
         }
         position += dataSize;
         if (i == sectorCount - 1) {
-            return 0;
+            return -1;
         }
     }
+}
+
+bool D88Image::hasSector(int trackIndex, int c, int h, int r, int n) {
+    int dataSize = 0;
+    return locateSector(trackIndex, c, h, r, n, dataSize) >= 0;
+}
+
+int D88Image::readSector(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,
+                         int maxLength) {
+    int dataSize = 0;
+    const std::int64_t position = locateSector(trackIndex, c, h, r, n, dataSize);
+    if (position < 0) {
+        return 0;
+    }
+    // The track's start is where the window is refilled from, so that the
+    // walk and the data stay in one read of the file.
+    return readAt(trackStart(trackIndex), position, destination, std::max(0, std::min(dataSize, maxLength)));
 }
 
 int D88Image::readRun(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,

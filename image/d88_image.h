@@ -43,7 +43,18 @@ public:
     void setSectorRange(int first, int last);
     [[nodiscard]] const char* diskName() const { return diskName_.data(); }
     [[nodiscard]] int mediaType() const { return mediaType_; }
+    // The system's error number from the latest opening, read or seek of the
+    // container that the system reported as failed (the end of the file is no
+    // failure); 0 when there was none since the opening or clearSystemError.
+    [[nodiscard]] int systemError() const { return systemError_; }
+    void clearSystemError() { systemError_ = 0; }
 
+    // True when the current disk's track table gives track `trackIndex` a
+    // place in the file.
+    [[nodiscard]] bool hasTrack(int trackIndex) const { return trackStart(trackIndex) >= 0; }
+    // True when a sector header of track `trackIndex` has the ID (c, h, r, n):
+    // the sector that readSector would copy.
+    [[nodiscard]] bool hasSector(int trackIndex, int c, int h, int r, int n);
     // Copies the data of sector (c, h, r, n) in track `trackIndex`, at most
     // maxLength bytes; the result is the number of bytes copied, 0 when the
     // sector is not found.
@@ -64,8 +75,14 @@ private:
     void scan();
     [[nodiscard]] bool seekTo(std::int64_t position);
     [[nodiscard]] bool readExactly(std::uint8_t* destination, int length);
+    // Reads from the current position; short at the file's end or on a failure.
+    [[nodiscard]] int readFile(std::uint8_t* destination, int length);
     // The file position where a track of the current disk starts, or -1.
     [[nodiscard]] std::int64_t trackStart(int trackIndex) const;
+    // Walks the sector headers of a track to the first with the ID (c, h, r,
+    // n); the result is the file position of its data, with its data size in
+    // `dataSize`, or -1 when the walk ends without one.
+    [[nodiscard]] std::int64_t locateSector(int trackIndex, int c, int h, int r, int n, int& dataSize);
     // Copies at most `length` bytes from `position` of the file through the
     // window; the result is the number copied, short at the file's end. The
     // window is refilled from `from`, the start of the track being walked,
@@ -82,6 +99,7 @@ private:
     std::array<std::int32_t, kTrackCount> trackTable_{};
     std::int32_t mediaType_ = -1;
     std::array<char, kDiskNameSize + 1> diskName_{};
+    int systemError_ = 0;
     // The bytes of the file from windowStart_ on, windowLength_ of them.
     std::int64_t windowStart_ = 0;
     int windowLength_ = 0;

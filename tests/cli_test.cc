@@ -78,6 +78,12 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         {"folder missing", {"empty", "-C", "missing"}, "", 1, "missing" + kCannotEnter},
         {"folder is a file", {"--directory", "-x.d88", "empty"}, "", 1, "-x.d88" + kCannotEnter},
         {"the container is opened first", {"-C", "missing", "missing"}, "", 1, kCannotOpen},
+        {"why not opened", {"-v", "missing"}, "", 1,
+         kCannotOpen + "d88cut: missing: No such file or directory\n"},
+        {"why not opened: a directory", {"folder", "--verbose"}, "", 1,
+         kCannotOpen + "d88cut: folder: is a directory\n"},
+        {"why the folder cannot be entered", {"-C", "missing", "empty", "-v"}, "", 1,
+         "missing" + kCannotEnter + "d88cut: missing: No such file or directory\n"},
     };
     const bool foreign = std::getenv("D88CUT_COMMAND") != nullptr;
     for (Case& c : cases) {
@@ -113,7 +119,8 @@ TEST_F(CliTest, HelpAndVersion) {
         const RunResult result = runTool(dir_.path(), args);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "");
-        for (const char* option : {"-h, --help", "-V, --version", "-C, --directory DIR", "d88cut(1)"}) {
+        for (const char* option : {"-h, --help", "-V, --version", "-C, --directory DIR", "-l, --list",
+                                   "-v, --verbose", "d88cut(1)"}) {
             EXPECT_NE(result.out.find(option), std::string::npos) << option;
         }
     }
@@ -221,18 +228,28 @@ TEST_F(CliTest, TerminalShowsUtf8) {
     }
 }
 
+// Each way a disk fails to be recognised: silent in a cut, its reason in a
+// listing and, with -v, on standard error.
 TEST_F(CliTest, DisksThatAreNotRecognised) {
     struct Case {
         const char* name;
         std::function<void(std::vector<Disk>&)> make;
-        std::string out;
+        std::string reason;
+        std::string out = {};
+        int status = 0;
     } cases[] = {
-        {"kind digit 3", [](std::vector<Disk>& d) { putSignature(d.back(), '3'); }, ""},
+        {"kind digit 3", [](std::vector<Disk>& d) { putSignature(d.back(), '3'); },
+         "unknown disk number 3"},
+        {"kind digit NUL", [](std::vector<Disk>& d) { putSignature(d.back(), '\0'); },
+         "unknown disk number \\x00"},
         {"signature differs in one byte",
-         [](std::vector<Disk>& d) { findSector(d.back(), 79, 5)->data[1010] ^= 1; }, ""},
+         [](std::vector<Disk>& d) { findSector(d.back(), 79, 5)->data[1010] ^= 1; }, "no signature"},
         {"identification sector short",
-         [](std::vector<Disk>& d) { findSector(d.back(), 79, 5)->data.resize(1023); }, ""},
-        {"identification sector missing after a recognised disk",
+         [](std::vector<Disk>& d) { findSector(d.back(), 79, 5)->data.resize(1023); },
+         "sector C39 H1 R5 N3 holds 1023 bytes"},
+        {"identification sector of another size", [](std::vector<Disk>& d) { findSector(d.back(), 79, 5)->n = 2; },
+         "no sector C39 H1 R5 N3 on track side 79"},
+        {"identification track missing after a recognised disk",
          [](std::vector<Disk>& d) {
              // The first disk is recognised but has nothing to cut, so its
              // signature may stay in the buffer.
@@ -244,7 +261,7 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
              d.insert(d.begin(), first);
              d.back().tracks[79].clear();
          },
-         "DISK A" + kRecognised},
+         "no track side 79", "DISK A" + kRecognised, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -253,8 +270,14 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
         ScopedTempDir dir;
         ASSERT_TRUE(writeFile((dir / "c.d88").string(), buildContainer(disks)));
         const RunResult result = runTool(dir.path(), {"c.d88"});
-        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.out, c.out);
+        const std::string line = "disk " + std::to_string(disks.size()) + " \"MADE-UP 3\" 2D: not recognised: " + c.reason + "\n";
+        const RunResult listed = runTool(dir.path(), {"-l", "c.d88"});
+        EXPECT_TRUE(listed.out.ends_with(line)) << listed.out;
+        const RunResult verbose = runTool(dir.path(), {"c.d88", "-v"});
+        EXPECT_EQ(verbose.out, c.out);
+        EXPECT_TRUE(verbose.err.ends_with(line)) << verbose.err;
         EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"c.d88"});
     }
 }
@@ -269,7 +292,10 @@ TEST_F(CliTest, DamagedDiskAfterIntactOne) {
     putRecord(damaged, 44, 5, 512, 0x4100, 100);      // QXGT02 is of another kind
     damaged.tracks[60].clear();                        // QXCONG and QXMINA are missing
     const RunResult result = cut(buildContainer({intact, damaged}));
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 1);
+    // QXED01 runs on into track 60.
+    EXPECT_EQ(result.err, "PROG" + kIncomplete + "QXGT02" + kCannotRead + "QXOP01" + kIncomplete +
+                              "QXED01" + kIncomplete + "QXCONG" + kCannotRead + "QXMINA" + kCannotRead);
 
     Bytes prog = runBytes(damaged, 1, 1, 20480);
     ASSERT_EQ(prog.size(), 10240u);
@@ -287,6 +313,45 @@ TEST_F(CliTest, DamagedDiskAfterIntactOne) {
         EXPECT_EQ(fileBytes(dir_ / name), first[name]) << name;
     }
     EXPECT_EQ(result.out.find("cutting ... QXGT02\n"), result.out.rfind("cutting ... QXGT02\n"));
+}
+
+// A listing says what a cut would give, file by file, and touches nothing:
+// the three disks intact, then a program disk without the sectors of QXBIG
+// and with a short last sector in PROG, which a cut reports the same way.
+TEST_F(CliTest, ListingSaysWhatACutWouldGive) {
+    std::vector<Disk> disks = {makeKnownDisk(DiskKind::ProgramDisk, 1), makeKnownDisk(DiskKind::DiskA, 2),
+                               makeKnownDisk(DiskKind::DiskB, 3)};
+    std::string listing;
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        const auto kind = static_cast<DiskKind>(i);
+        listing += "disk " + std::to_string(i + 1) + " \"MADE-UP " + std::to_string(i + 1) + "\" 2D: " +
+                   recognitionLine(kind).substr(0, recognitionLine(kind).size() - kRecognised.size()) + "\n";
+        for (const ExpectedFile& file : expectedFiles(disks[i], kind)) {
+            listing += "  " + file.name + " " + std::to_string(file.bytes.size()) + "\n";
+        }
+    }
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer(disks)));
+    ASSERT_TRUE(writeFile((dir_ / "PROG").string(), Bytes{'o'}));
+    ASSERT_TRUE(writeFile((dir_ / ".QXBIG.d88cut").string(), Bytes{'t'}));
+    RunResult result = runTool(dir_.path(), {"--list", "c.d88", "-C", "missing"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, listing);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(listDir(dir_.path()), (std::vector<std::string>{".QXBIG.d88cut", "PROG", "c.d88"}));
+    EXPECT_EQ(fileBytes(dir_ / "PROG"), Bytes{'o'});
+
+    Disk& program = disks[0];
+    findSector(program, 4, 5)->data.resize(100);
+    program.tracks[53].resize(1);
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer({program})));
+    result = runTool(dir_.path(), {"c.d88", "-l"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.out.find("\n  PROG 20480 incomplete (19456 bytes read)\n  QXGT01 "), std::string::npos);
+    EXPECT_NE(result.out.find("\n  QXBIG missing\n  QXFIGH "), std::string::npos);
+    result = runTool(dir_.path(), {"c.d88"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "PROG" + kIncomplete + "QXBIG" + kCannotRead);
+    EXPECT_EQ(listDir(dir_.path()).size(), 13u + 2);
 }
 
 // Cuts `disks` (the container at `argument`, from `dir`) where some files
@@ -603,13 +668,24 @@ TEST_F(CliTest, StandardOutputThatFails) {
 }
 
 TEST_F(CliTest, RealImagesAreNotRecognised) {
-    for (const char* name : {"d88dmp_HuBASIC_Format_2D.d88", "sosweb_SOS_TEST.d88", "x1sgl_x1balls.d88"}) {
-        SCOPED_TRACE(name);
-        const RunResult result =
-            runTool(dir_.path(), {std::string(D88CUT_REALDATA_DIR) + "/" + name});
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, "");
+    const std::pair<const char*, const char*> images[] = {
+        {"d88dmp_HuBASIC_Format_2D.d88", "by_github_ORYZAP"},
+        {"sosweb_SOS_TEST.d88", ""},
+        {"x1sgl_x1balls.d88", "x1balls"},
+    };
+    for (const auto& [file, name] : images) {
+        SCOPED_TRACE(file);
+        const std::string path = std::string(D88CUT_REALDATA_DIR) + "/" + file;
+        const std::string line =
+            "disk 1 \"" + std::string(name) + "\" 2D: not recognised: no sector C39 H1 R5 N3 on track side 79\n";
+        for (const char* option : {"", "-v", "-l"}) {
+            const RunResult result =
+                runTool(dir_.path(), *option != '\0' ? std::vector<std::string>{path, option}
+                                                       : std::vector<std::string>{path});
+            EXPECT_EQ(result.status, 0);
+            EXPECT_EQ(result.out, std::string(option) == "-l" ? line : "");
+            EXPECT_EQ(result.err, std::string(option) == "-v" ? line : "");
+        }
         EXPECT_TRUE(listDir(dir_.path()).empty());
     }
 }

@@ -1,7 +1,8 @@
 // A container of the three known disks cut short at many lengths, each run
-// through the tool in process: no crash, status 0, and every file written
-// has its full size and holds only bytes of the disk, what could not be read
-// being 0.
+// through the tool in process: no crash, every file written has its full
+// size and holds only bytes of the disk, what could not be read being 0,
+// and a recognised disk that gave a file incomplete or not at all makes the
+// status 1, with a message for each such file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -73,35 +74,36 @@ std::vector<std::size_t> cutLengths(const Bytes& bytes, std::size_t stride) {
     return {lengths.begin(), lengths.end()};
 }
 
-// Sends standard output to a file while it lives; `take` gives what was
-// printed since the last take.
+// Sends standard output (or `stream`) to a file while it lives; `take`
+// gives what was printed since the last take.
 class StdoutToFile {
 public:
-    explicit StdoutToFile(const fs::path& path) {
-        (void)std::fflush(stdout);
-        saved_ = ::dup(STDOUT_FILENO);
+    explicit StdoutToFile(const fs::path& path, std::FILE* stream = stdout) : stream_(stream) {
+        (void)std::fflush(stream_);
+        saved_ = ::dup(::fileno(stream_));
         const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-        (void)::dup2(file, STDOUT_FILENO);
+        (void)::dup2(file, ::fileno(stream_));
         (void)::close(file);
         path_ = path;
     }
     ~StdoutToFile() {
-        (void)std::fflush(stdout);
-        (void)::dup2(saved_, STDOUT_FILENO);
+        (void)std::fflush(stream_);
+        (void)::dup2(saved_, ::fileno(stream_));
         (void)::close(saved_);
     }
     StdoutToFile(const StdoutToFile&) = delete;
     StdoutToFile& operator=(const StdoutToFile&) = delete;
 
     std::string take() {
-        (void)std::fflush(stdout);
+        (void)std::fflush(stream_);
         const Bytes bytes = readFile(path_.string()).value_or(Bytes{});
-        (void)::ftruncate(STDOUT_FILENO, 0);
-        (void)::lseek(STDOUT_FILENO, 0, SEEK_SET);
+        (void)::ftruncate(::fileno(stream_), 0);
+        (void)::lseek(::fileno(stream_), 0, SEEK_SET);
         return {bytes.begin(), bytes.end()};
     }
 
 private:
+    std::FILE* stream_;
     int saved_ = -1;
     fs::path path_;
 };
@@ -181,6 +183,7 @@ TEST(TruncationTest, EveryCutLengthCutsWholeFilesOrNone) {
     std::size_t damaged = 0;  // files cut from a run that broke off
     {
         StdoutToFile capture(dir / "stdout");
+        StdoutToFile messages(dir / "stderr", stderr);
         for (std::size_t length : lengths) {
             fs::resize_file(path, length);
             // As a fresh process, but with stale bytes that must never reach a file.
@@ -189,11 +192,18 @@ TEST(TruncationTest, EveryCutLengthCutsWholeFilesOrNone) {
             const char* argv[] = {"d88cut", path.c_str()};
             const int status = d88cut::runCutter(2, argv);
             const std::string out = capture.take();
+            const std::string err = messages.take();
             const std::string at = "length " + std::to_string(length) + ": ";
-            if (status != 0) {
-                problems.push_back(at + "status " + std::to_string(status));
+            std::size_t rows = 0;  // of the disks recognised
+            for (const auto& [kind, line] : {std::pair{DiskKind::ProgramDisk, "PROGRAM DISK\x82"},
+                                             std::pair{DiskKind::DiskA, "DISK A\x82"},
+                                             std::pair{DiskKind::DiskB, "DISK B\x82"}}) {
+                if (out.find(line) != std::string::npos) {
+                    rows += d88cut::catalogFor(kind).size() - 1;
+                }
             }
             std::size_t count = 0;
+            std::size_t broken = 0;
             for (const std::string& name : listDir(".")) {
                 ++count;
                 const auto expected = intact.find(name);
@@ -202,7 +212,10 @@ TEST(TruncationTest, EveryCutLengthCutsWholeFilesOrNone) {
                                                 ? "not a catalogued file"
                                                 : checkFile(written, expected->second);
                 if (problem.empty() && written != expected->second) {
-                    ++damaged;
+                    ++broken;
+                    if (err.find(name + ": \x83") == std::string::npos) {
+                        problems.push_back(at + name + ": incomplete without a message");
+                    }
                 }
                 if (!problem.empty()) {
                     problems.push_back(at + name + ": " + problem);
@@ -211,6 +224,12 @@ TEST(TruncationTest, EveryCutLengthCutsWholeFilesOrNone) {
                     problems.push_back(at + name + ": written without its cutting line");
                 }
                 fs::remove(name);
+            }
+            damaged += broken;
+            if (status != (err.empty() ? 0 : 1) || (status == 0 && (count < rows || broken > 0))) {
+                problems.push_back(at + "status " + std::to_string(status) + " with " +
+                                   std::to_string(count) + " of " + std::to_string(rows) + " files, " +
+                                   std::to_string(broken) + " incomplete");
             }
             // A longer container holds everything a shorter one does.
             if (count > previousCount || (length == container.size() && count != intact.size())) {
