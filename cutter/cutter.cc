@@ -232,7 +232,7 @@ int withOutputChecked(int status) {
 // Why the container at `path` could not be opened.
 std::string whyNotOpened(const char* path) {
     if (const int error = diskImage.systemError(); error != 0) {
-        return std::strerror(error);
+        return systemWords(error);
     }
     std::error_code ignored;
     switch (std::filesystem::status(path, ignored).type()) {
@@ -247,16 +247,101 @@ std::string whyNotOpened(const char* path) {
     }
 }
 
+// The container's path as given, for the message of a failing read.
+const char* containerPath = nullptr;
+bool containerReadReported = false;
+
+// Cuts (or lists) the container at `path`; the result is the exit status.
+int cut(const char* path, const char* directory) {
+    containerPath = path;
+    containerReadReported = false;
+    // The container's identity is taken at once, so that no output name can
+    // ever stand for it; where the system cannot tell it, nothing is cut.
+    if (!diskImage.open(path) || (!listOnly && !takeContainerIdentity(diskImage.file()))) {
+        const std::string why =
+            diskImage.file() != nullptr ? systemWords(errno) : whyNotOpened(path);
+        putMessage(stderr, nullptr, kCannotOpenMessage);
+        explain(path, why);
+        return 1;
+    }
+    (void)containerReadFailed();  // in the scan of its disk headers
+    // The container is opened before the output folder is entered. A
+    // listing writes nowhere, so it enters none.
+    if (directory != nullptr && !listOnly && !enterDirectory(directory)) {
+        const int error = errno;
+        putMessage(stderr, directory, kCannotEnterMessage);
+        explain(directory, systemWords(error));
+        return 1;
+    }
+    const int count = diskImage.diskCount();
+    for (int i = 0; i < count; ++i) {
+        if (interrupted()) {
+            endInterrupted();
+        }
+        (void)diskImage.selectDisk(i);
+        diskImage.setSectorRange(kFirstSector, kLastSector);
+        const KnownDisk* known = identifyCurrentDisk();
+        std::string why;
+        if (containerReadFailed()) {
+            known = nullptr;
+            why = "read error";
+        } else if (known == nullptr && (listOnly || verbose)) {
+            why = whyNotRecognised();
+            why = containerReadFailed() ? "read error" : why;
+        }
+        if (known != nullptr && listOnly) {
+            (void)std::printf("%s%s\n", diskLine(i + 1).c_str(), known->name);
+        } else if (known != nullptr) {
+            putMessage(stdout, nullptr, known->message);
+        } else if (listOnly || verbose) {
+            const std::string line = diskLine(i + 1) + "not recognised: " + why + "\n";
+            if (listOnly) {
+                (void)std::fputs(line.c_str(), stdout);
+            } else {
+                (void)std::fflush(stdout);
+                (void)std::fputs(line.c_str(), stderr);
+                (void)std::fflush(stderr);
+            }
+        }
+        if (known != nullptr) {
+            runCatalog(known->kind);
+        }
+    }
+    if (!listOnly) {
+        if (interrupted()) {
+            endInterrupted();
+        }
+        removeLeftovers();
+    }
+    return withOutputChecked(outputFailed ? 1 : 0);
+}
+
 }  // namespace
 
 bool listOnly = false;
 bool verbose = false;
 
-void explain(const char* path, int error, const char* phrase) {
+void explain(const std::string& path, const std::string& reason) {
     if (verbose) {
-        (void)std::fprintf(stderr, "d88cut: %s: %s\n", path,
-                           error != 0 ? std::strerror(error) : phrase);
+        (void)std::fprintf(stderr, "d88cut: %s: %s\n", path.c_str(), reason.c_str());
+        (void)std::fflush(stderr);
     }
+}
+
+bool containerReadFailed() {
+    const int error = diskImage.systemError();
+    if (error == 0) {
+        return false;
+    }
+    diskImage.clearSystemError();
+    outputFailed = true;
+    if (!containerReadReported) {
+        containerReadReported = true;
+        (void)std::fflush(stdout);
+        putMessage(stderr, containerPath, kCannotReadMessage);
+        explain(containerPath, systemWords(error));
+    }
+    return true;
 }
 
 int runCutter(int argc, const char* const* argv) {
@@ -276,46 +361,10 @@ int runCutter(int argc, const char* const* argv) {
     }
     listOnly = line.list;
     verbose = line.verbose;
-    const char* path = line.paths.front();
-    if (!diskImage.open(path)) {
-        putMessage(stderr, nullptr, kCannotOpenMessage);
-        explain(path, 0, whyNotOpened(path).c_str());
-        return 1;
-    }
-    // The container is opened, and its path taken, before the output folder
-    // is entered. A listing writes nowhere, so it enters none.
-    setContainerPath(path);
-    if (line.directory != nullptr && !listOnly && !enterDirectory(line.directory)) {
-        const int error = errno;
-        putMessage(stderr, line.directory, kCannotEnterMessage);
-        explain(line.directory, error, "cannot be entered");
-        return 1;
-    }
-    const int count = diskImage.diskCount();
-    for (int i = 0; i < count; ++i) {
-        (void)diskImage.selectDisk(i);
-        diskImage.setSectorRange(kFirstSector, kLastSector);
-        const KnownDisk* known = identifyCurrentDisk();
-        if (known != nullptr && listOnly) {
-            (void)std::printf("%s%s\n", diskLine(i + 1).c_str(), known->name);
-        } else if (known != nullptr) {
-            putMessage(stdout, nullptr, known->message);
-        } else if (listOnly || verbose) {
-            const std::string why =
-                diskLine(i + 1) + "not recognised: " + whyNotRecognised() + "\n";
-            if (listOnly) {
-                (void)std::fputs(why.c_str(), stdout);
-            } else {
-                (void)std::fflush(stdout);
-                (void)std::fputs(why.c_str(), stderr);
-                (void)std::fflush(stderr);
-            }
-        }
-        if (known != nullptr) {
-            runCatalog(known->kind);
-        }
-    }
-    return withOutputChecked(outputFailed ? 1 : 0);
+    catchInterrupts();
+    const int status = cut(line.paths.front(), line.directory);
+    releaseInterrupts();
+    return status;
 }
 
 }  // namespace d88cut

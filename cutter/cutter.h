@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 
 #include "cutter/messages.h"
 #include "image/d88_image.h"
@@ -52,11 +53,23 @@ extern bool outputFailed;
 // would give and writes no file; verbose runs say why things fail.
 extern bool listOnly;
 extern bool verbose;
-// In a verbose run, writes "d88cut: PATH: REASON" to standard error: the
-// system's words for `error`, or `phrase` where it is 0.
-void explain(const char* path, int error, const char* phrase);
-// The container's path, so that no output file ever replaces it. Empty: none.
-void setContainerPath(const char* path);
+// In a verbose run, writes "d88cut: PATH: REASON" to standard error.
+void explain(const std::string& path, const std::string& reason);
+// True when a read or seek of the container failed since the last look; the
+// first time in a run, says so on standard error and makes the status 1.
+bool containerReadFailed();
+// After a cut, removes the temporary files that a run which was killed left
+// under the names that this run did not write.
+void removeLeftovers();
+
+// What the tool asks of the system beyond the standard library.
+
+// Why a file could not be written: the path that a step failed on, and the
+// system's words for the error (or a phrase where the system gave none).
+struct WriteFailure {
+    std::string path;
+    std::string reason;
+};
 
 // Writes `subject` (a file or folder name as given, or nullptr) followed by
 // `message` to `stream`, in the encoding that the stream shows: UTF-8 on a
@@ -65,5 +78,36 @@ void setContainerPath(const char* path);
 void putMessage(std::FILE* stream, const char* subject, const Message& message);
 // Makes `path` the current directory; false when it cannot be entered.
 bool enterDirectory(const char* path);
+// The system's words for an error number of the C library.
+std::string systemWords(int error);
+
+// Interrupts (SIGINT, SIGTERM and SIGHUP; on Windows Ctrl-C, Ctrl-Break and
+// the console being closed) only mark the run while they are caught, so that
+// the file in flight is finished: the run checks between files and ends as
+// the interrupt would have ended it. Releasing acts on a caught one, and
+// lets later ones act at once.
+void catchInterrupts();
+[[nodiscard]] bool interrupted();
+void releaseInterrupts();
+// Flushes what was printed and ends the process as the interrupt ends one:
+// killed by the signal (a shell sees 128 + its number), or on Windows with
+// the status of a console program ended by Ctrl-C.
+[[noreturn]] void endInterrupted();
+
+// Takes the identity of the opened container (device and file number);
+// false when the system cannot tell it.
+[[nodiscard]] bool takeContainerIdentity(std::FILE* file);
+// True when `name` may be replaced: nothing is there, or a file that is not
+// the container. A look that fails for any other reason refuses.
+[[nodiscard]] bool mayReplace(const char* name, WriteFailure& failure);
+// Writes the bytes to the temporary file `temporaryName` and renames it over
+// `name`, holding it all the while so that no other run touches it. A
+// temporary file left by a run that was killed is taken over. On failure
+// nothing is left under `temporaryName` and `name` is as it was.
+[[nodiscard]] bool replaceFile(const char* name, const std::string& temporaryName,
+                               const std::uint8_t* bytes, int length, WriteFailure& failure);
+// Removes `temporaryName` if a run that was killed left it there; a file
+// that another run holds, or that is no temporary file, is left alone.
+void removeLeftover(const std::string& temporaryName);
 
 }  // namespace d88cut

@@ -1,18 +1,8 @@
 // The two extraction modes and the safe writing of output files.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <random>
 #include <set>
 #include <string>
-#include <system_error>
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-#endif
 
 #include "cutter/cutter.h"
 #include "cutter/messages.h"
@@ -24,16 +14,15 @@ bool outputFailed = false;
 
 namespace {
 
-constexpr int kSizeCode = 3;  // the catalogued disks have 1,024-byte sectors
+constexpr int kSizeCode = 3;          // the catalogued disks have 1,024-byte sectors
 constexpr int kRecordHeaderSize = 4;  // kind and length; the rest is not read
 constexpr std::uint32_t kRecordKindA = 0x0041;
 constexpr std::uint32_t kRecordKindB = 0x0042;
-constexpr int kTemporaryAttempts = 100;
 
-std::filesystem::path containerPath;
 // The names this run has already replaced with files of its own: none of them
-// is the container any more, so they need no second look. (Names are relative
-// to the current directory, which stays the same for the whole run.)
+// is the container, so they need no second look, and their temporary files
+// are gone. (Names are relative to the output folder, the current directory
+// for the whole run.)
 std::set<std::string, std::less<>> ownNames;
 
 void zeroBuffer(int from, int to) {
@@ -42,141 +31,47 @@ void zeroBuffer(int from, int to) {
     }
 }
 
-// True when `name` is the container itself, by whatever path or link.
-bool isContainer(const char* name) {
-    if (containerPath.empty() || ownNames.contains(name)) {
+// The temporary file of `name`: one fixed name, which a later run takes over
+// or removes if this one is killed before it is renamed.
+std::string temporaryNameOf(const char* name) { return std::string(".") + name + ".d88cut"; }
+
+bool writeReplacing(const char* name, const std::uint8_t* bytes, int length,
+                    WriteFailure& failure) {
+    if (length < 0) {
+        failure = {name, "has no size"};
         return false;
     }
-    // Nothing there, nothing to compare: one look at the name suffices.
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::status(name, error)) || error) {
+    if (!ownNames.contains(name) && !mayReplace(name, failure)) {
         return false;
     }
-    return std::filesystem::equivalent(name, containerPath, error) && !error;
-}
-
-// Opens `path` for binary writing as a new file: fails rather than open a
-// file that is already there.
-std::FILE* createNew(const char* path) {
-#ifdef _WIN32
-    // msvcrt, the C runtime that MinGW programs use, does not honour the "x"
-    // of an fopen mode (it opens an existing file all the same); its _open
-    // creates exclusively.
-    const int descriptor =
-        _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (descriptor < 0) {
-        return nullptr;
-    }
-    std::FILE* file = _fdopen(descriptor, "wb");
-    if (file == nullptr) {
-        (void)_close(descriptor);
-    }
-    return file;
-#else
-    return std::fopen(path, "wbx");
-#endif
-}
-
-// Creates a new file beside `name` that no other file stands under, and
-// gives its name in `temporaryName`. The first choice is the same every
-// time, as each new name costs the system a new entry in its directory
-// cache; only when it is taken (another run at work in the same folder, a
-// file left behind) do random names follow.
-std::FILE* createTemporary(const char* name, std::string& temporaryName) {
-    temporaryName = std::string(".") + name + ".d88cut";
-    if (std::FILE* file = createNew(temporaryName.c_str())) {
-        return file;
-    }
-    static std::minstd_rand random(static_cast<std::minstd_rand::result_type>(
-        std::random_device{}() ^
-        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())));
-    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        temporaryName = std::string(".") + name + ".d88cut-" + std::to_string(random() % 1000000);
-        if (std::FILE* file = createNew(temporaryName.c_str())) {
-            return file;
-        }
-    }
-    return nullptr;
-}
-
-// Puts the complete temporary file under `name`, replacing what stands there
-// in one step. Renaming over an existing file makes some file systems (ext4)
-// write the new file out at once, to protect the file it replaces against a
-// crash; that costs more than all else the tool does for a file. A file this
-// run wrote itself needs no such protection: it can be cut again from the
-// container. It is kept under a second name, a hard link, while the name is
-// freed and the new file renamed to it, then removed; if the new file cannot
-// take the name, the kept one goes back. Where there is no such second name
-// (a file system without hard links, the name taken), the plain rename serves.
-bool moveIntoPlace(const std::string& temporaryName, const char* name) {
-    std::error_code error;
-    if (ownNames.contains(name)) {
-        const std::string keptName = std::string(".") + name + ".d88cut-old";
-        std::filesystem::create_hard_link(name, keptName, error);
-        if (!error) {
-            if (!std::filesystem::remove(name, error)) {
-                (void)std::filesystem::remove(keptName, error);
-            } else {
-                std::filesystem::rename(temporaryName, name, error);
-                if (error) {
-                    std::filesystem::rename(keptName, name, error);
-                    return false;
-                }
-                (void)std::filesystem::remove(keptName, error);
-                return true;
-            }
-        }
-    }
-    // Renaming replaces whatever stands under the name, a symbolic link
-    // included, in one step; a directory there makes it fail.
-    std::filesystem::rename(temporaryName, name, error);
-    return !error;
-}
-
-bool writeReplacing(const char* name, const std::uint8_t* bytes, int length) {
-    if (length < 0 || isContainer(name)) {
+    if (!replaceFile(name, temporaryNameOf(name), bytes, length, failure)) {
         return false;
     }
-    std::string temporaryName;
-    std::FILE* file = createTemporary(name, temporaryName);
-    if (file == nullptr) {
-        return false;
-    }
-    // The bytes are all in memory: unbuffered, they go out in one write.
-    (void)std::setvbuf(file, nullptr, _IONBF, 0);
-    const auto size = static_cast<std::size_t>(length);
-    bool written = std::fwrite(bytes, 1, size, file) == size;
-    written = std::fclose(file) == 0 && written;
-    if (written) {
-        written = moveIntoPlace(temporaryName, name);
-        if (written && !containerPath.empty()) {
-            ownNames.emplace(name);
-        }
-    }
-    if (!written) {
-        (void)std::remove(temporaryName.c_str());
-    }
-    return written;
+    ownNames.emplace(name);
+    return true;
 }
 
 }  // namespace
 
-void setContainerPath(const char* path) {
-    ownNames.clear();
-    std::error_code error;
-    containerPath = path == nullptr ? std::filesystem::path() : std::filesystem::absolute(path, error);
-    if (error) {
-        containerPath = path;
+void removeLeftovers() {
+    for (DiskKind kind : {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB}) {
+        for (const CatalogEntry& entry : catalogFor(kind)) {
+            if (entry.size != 0 && !ownNames.contains(entry.name)) {
+                removeLeftover(temporaryNameOf(entry.name));
+            }
+        }
     }
 }
 
 bool writeOutputFile(const char* name, const std::uint8_t* bytes, int length) {
     (void)std::printf(kCuttingFormat, name);
-    if (writeReplacing(name, bytes, length)) {
+    WriteFailure failure;
+    if (writeReplacing(name, bytes, length, failure)) {
         return true;
     }
     (void)std::fflush(stdout);  // keep the lines in order on a shared console
     putMessage(stderr, name, kCannotWriteMessage);
+    explain(failure.path, failure.reason);
     outputFailed = true;
     return false;
 }
@@ -229,7 +124,8 @@ bool extractRaw(const char* name, int trackIndex, int c, int h, int r, int n, in
     }
     zeroBuffer(0, offset + size);
     const int read = diskImage.readRun(trackIndex, c, h, r, n, SectorBuffer.data(), offset + size);
-    if (read == 0) {
+    // Bytes that a failing read left are never written over a file.
+    if (containerReadFailed() || read == 0) {
         return fileNotRead(name);
     }
     return fileRead(name, &SectorBuffer[static_cast<std::size_t>(offset)], size,
@@ -247,7 +143,7 @@ bool extractRecord(const char* name, int trackIndex, int c, int h, int r, int of
     const int zeroed = std::max(size, offset + kRecordHeaderSize);
     zeroBuffer(0, zeroed);
     const int read = diskImage.readRun(trackIndex, c, h, r, kSizeCode, SectorBuffer.data(), size);
-    if (read == 0) {
+    if (containerReadFailed() || read == 0) {
         return fileNotRead(name);
     }
     const std::uint8_t* record = &SectorBuffer[static_cast<std::size_t>(offset)];
@@ -264,6 +160,10 @@ void runCatalog(DiskKind kind) {
     for (const CatalogEntry& entry : catalogFor(kind)) {
         if (entry.size == 0) {
             break;
+        }
+        // An interrupt acts between files, never while one is in flight.
+        if (interrupted()) {
+            endInterrupted();
         }
         const int c = entry.trackIndex >> 1;
         const int h = entry.trackIndex & 1;

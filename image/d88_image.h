@@ -48,6 +48,10 @@ public:
     // failure); 0 when there was none since the opening or clearSystemError.
     [[nodiscard]] int systemError() const { return systemError_; }
     void clearSystemError() { systemError_ = 0; }
+    // The open container, for asking the system about the file itself;
+    // nullptr when none is open. Reading it moves the reader's position,
+    // which every operation sets anew.
+    [[nodiscard]] std::FILE* file() const { return file_; }
 
     // True when the current disk's track table gives track `trackIndex` a
     // place in the file.

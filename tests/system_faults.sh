@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# Runs the tool on the three-disk sample container in a folder where every
+# output is already there, and under strace fails each of its system calls
+# in turn (EIO), and interrupts (SIGINT) and kills (SIGKILL) it at each call
+# that can change the folder. After each run:
+# - every output name holds a whole file: its earlier contents or the new;
+# - the container is intact;
+# - a failed run leaves no temporary file, ends with status 1 and says so;
+#   a run with status 0 gave every file and line exactly;
+# - an interrupted run ends as the signal ends it (status 130 for SIGINT),
+#   leaves no temporary file, and the files whose cutting lines it printed
+#   are new, the others earlier;
+# - after a kill, the next run cuts every file and leaves no temporary file.
+# Then it fails each stat of a run whose container is named like an output,
+# and lets pairs of runs write one folder at the same time.
+#
+# usage: system_faults.sh D88CUT MAKE_SAMPLE; exit status 77 when strace is
+# missing or cannot trace here.
+set -u
+export LC_ALL=C
+cannot_open=$(printf '\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49')
+tool=$1
+maker=$2
+command -v strace >/dev/null || { echo "strace not found: skipped"; exit 77; }
+strace -o /dev/null -f --seccomp-bpf true 2>/dev/null || { echo "strace cannot trace here: skipped"; exit 77; }
+
+# A memory file system where there is one: some thousand runs replace files.
+work=$(mktemp -d -p "$([ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")")
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+"$maker" c.d88 || exit 1
+cp c.d88 c.orig
+
+# The files as a clean cut gives them, and the folder each run starts from.
+mkdir new
+(cd new && "$tool" ../c.d88 >../new.out 2>../new.err) || { echo "the clean cut failed"; exit 1; }
+names=$(ls new)
+mkdir old
+for name in $names; do printf 'earlier %s\n' "$name" >"old/$name"; done
+declare -A earlier fresh state
+while read -r sum name; do earlier[$name]=$sum; done < <(cd old && md5sum $names)
+while read -r sum name; do fresh[$name]=$sum; done < <(cd new && md5sum $names)
+
+problems=0
+runs=0
+problem() {
+  echo "FAIL: $*"
+  problems=$((problems + 1))
+  [ "$problems" -lt 20 ] || { echo "too many failures"; exit 1; }
+}
+
+# Runs the tool in a fresh copy of old/ under strace with the given options.
+run() {
+  rm -rf run
+  cp -a old run
+  # (The shell's own word on a killed run goes nowhere.)
+  { (cd run && strace -o /dev/null -f "$@" "$tool" ../c.d88 >../run.out 2>../run.err); } 2>/dev/null
+  status=$?
+  runs=$((runs + 1))
+}
+
+# What each name in run/ holds: "earlier", "new" or "other".
+look() {
+  local sum name
+  for name in $names; do state[$name]=other; done
+  while read -r sum name; do
+    if [ "$sum" = "${fresh[$name]}" ]; then
+      state[$name]=new
+    elif [ "$sum" = "${earlier[$name]}" ]; then
+      state[$name]=earlier
+    fi
+  done < <(cd run && md5sum $names 2>/dev/null)
+}
+
+# Every name whole, the container intact.
+check_whole() {
+  local name
+  look
+  for name in $names; do
+    [ "${state[$name]}" != other ] || problem "$1: $name is neither the earlier nor the new file"
+  done
+  cmp -s c.d88 c.orig || { problem "$1: the container changed"; cp c.orig c.d88; }
+}
+
+# Every name as `want` says: "new", or "printed" (new when its cutting line
+# is in run.out, earlier otherwise).
+check_cut() {
+  local name want
+  declare -A printed=()
+  while read -r line; do printed[${line#cutting ... }]=1; done < <(grep '^cutting' run.out)
+  for name in $names; do
+    want=$2
+    [ "$want" = printed ] && { [ -n "${printed[$name]:-}" ] && want=new || want=earlier; }
+    [ "${state[$name]}" = "$want" ] || problem "$1: $name is ${state[$name]}, not $want"
+  done
+}
+
+check_no_leftover() {
+  local left
+  left=$(ls -A run | grep d88cut)
+  [ -z "$left" ] || problem "$1: left $left"
+}
+
+# The calls of a run after the container is opened, as "name count" per
+# call: strace counts the calls of each name from the start of the process.
+rm -rf run && cp -a old run
+(cd run && strace -o ../trace "$tool" ../c.d88 >/dev/null 2>&1)
+# Those that change the folder are marked: creating, writing, truncating,
+# renaming and removing files.
+calls=$(awk -F'(' '
+  /^[a-z_0-9]+\(/ {
+    n[$1]++
+    changes = /^openat.*O_CREAT/ || /^(ftruncate|rename|unlink)\(/ || (/^write\(/ && !/^write\([12],/)
+    if (opened) print $1, n[$1], changes ? "changes" : ""
+  }
+  /^openat\(AT_FDCWD, "..\/c.d88"/ { opened = 1 }' trace)
+folder_calls=$(grep ' changes$' <<<"$calls")
+
+while read -r call count _; do
+  what="$call #$count fails"
+  run --seccomp-bpf -e trace="$call" -e inject="$call:error=EIO:when=$count"
+  check_whole "$what"
+  check_no_leftover "$what"
+  case $status in
+    0) cmp -s run.out new.out && [ ! -s run.err ] || problem "$what: status 0 with other output"
+       check_cut "$what, status 0" new ;;
+    1) [ -s run.err ] || ! cmp -s run.out new.out || problem "$what: status 1 without a word"
+       # A failing read or seek (only the container is read) is told once:
+       # the container cannot be read, or at the first seek, not opened.
+       if [ "$call" = read ] || [ "$call" = lseek ]; then
+         [ "$(grep -c -e '^\.\./c\.d88: ' -e "^$cannot_open" run.err)" -eq 1 ] || problem "$what: not told once"
+       fi ;;
+    *) problem "$what: status $status" ;;
+  esac
+done <<<"$calls"
+
+# Mostly SIGINT, now and then SIGTERM or SIGHUP. (strace injects no signal
+# into a run that it filters with seccomp.)
+signals=(INT INT INT TERM INT INT INT HUP)
+while read -r call count _; do
+  signal=${signals[$((count % ${#signals[@]}))]}
+  what="SIG$signal at $call #$count"
+  run -e trace="$call" -e inject="$call:signal=$signal:when=$count"
+  check_whole "$what"
+  check_no_leftover "$what"
+  [ "$status" -eq $((128 + $(kill -l "$signal"))) ] || problem "$what: status $status"
+  head -c "$(stat -c %s run.out)" new.out | cmp -s - run.out || problem "$what: output is not what was printed"
+  check_cut "$what" printed
+done <<<"$folder_calls"
+
+while read -r call count _; do
+  what="SIGKILL at $call #$count"
+  run -e trace="$call" -e inject="$call:signal=KILL:when=$count"
+  check_whole "$what"
+  (cd run && "$tool" ../c.d88 >/dev/null 2>&1) || problem "$what: the next run failed"
+  check_no_leftover "$what, then a run"
+  look
+  check_cut "$what, then a run" new
+done <<<"$folder_calls"
+
+# The container named PROG among the outputs, each stat of the run failing.
+stats=$(grep -c '^newfstatat' <<<"$(cd old && strace -o /dev/stdout -e trace=newfstatat "$tool" ../c.d88 2>/dev/null >/dev/null)")
+for ((count = 1; count <= stats; count++)); do
+  rm -rf run && cp -a old run && cp c.orig run/PROG
+  (cd run && strace -o /dev/null -f --seccomp-bpf -e trace=newfstatat -e inject="newfstatat:error=EIO:when=$count" \
+    "$tool" PROG >/dev/null 2>../run.err)
+  status=$?
+  runs=$((runs + 1))
+  cmp -s run/PROG c.orig || problem "stat #$count fails, container PROG: it changed"
+  # Status 1, unless the stat that fails is the loader's, before the tool runs.
+  [ "$status" -eq 1 ] || { [ "$status" -eq 127 ] && grep -q 'loading shared libraries' run.err; } ||
+    problem "stat #$count fails, container PROG: status $status"
+done
+
+# Pairs of runs writing one folder at the same time, on a container of 64
+# disk images: both succeed, every name is whole, nothing is left.
+for _ in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22; do cat c.orig; done >c64.d88
+for pair in 1 2 3 4 5; do
+  rm -rf run && cp -a old run
+  (cd run && "$tool" ../c64.d88 >/dev/null 2>&1) &
+  first=$!
+  (cd run && "$tool" ../c64.d88 >/dev/null 2>&1)
+  second=$?
+  wait "$first" && [ "$second" -eq 0 ] || problem "concurrent runs $pair: a run failed"
+  runs=$((runs + 2))
+  check_no_leftover "concurrent runs $pair"
+  look
+  check_cut "concurrent runs $pair" new
+done
+
+echo "$runs runs, $(wc -l <<<"$calls") calls failed in turn, $(wc -l <<<"$folder_calls") interrupted and killed at: $problems failures"
+[ "$problems" -eq 0 ]
