@@ -69,6 +69,9 @@ bool writeOutputFile(const char* name, const std::uint8_t* bytes, int length) {
     if (writeReplacing(name, bytes, length, failure)) {
         return true;
     }
+    if (interrupted()) {
+        endInterrupted();  // it was waiting for another run's file: no fault of the file
+    }
     (void)std::fflush(stdout);  // keep the lines in order on a shared console
     putMessage(stderr, name, kCannotWriteMessage);
     explain(failure.path, failure.reason);

@@ -177,48 +177,82 @@ bool isContainer(const struct stat& status) {
     return container.known && status.st_dev == container.device && status.st_ino == container.inode;
 }
 
-// Opens the temporary file for writing and locks it: every run holds a lock
-// on its temporary file while it lives, and waits while another holds it.
-// A file there that no run holds was left by a run that was killed, and is
-// taken over (or, without `create`, only opened so that it can be removed;
-// -1 when it is missing or held). The lock is checked to hold the file that
-// the name still stands for, as the run that held it may have renamed it.
-int openTemporary(const std::string& temporaryName, bool create, WriteFailure& failure) {
+bool lockFile(int descriptor, bool wait) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    return ::fcntl(descriptor, wait ? F_SETLKW : F_SETLK, &lock) == 0;
+}
+
+// A run holds a lock on each temporary file from just after creating it
+// until it has renamed it; only the run that created a temporary file
+// renames it. A temporary file that no run holds was left by a run that was
+// killed. This removes one under `temporaryName`: after waiting for the run
+// that holds it (with `wait`; without, such a file is left alone), and only
+// when the name still stands for the file locked. True when the name may be
+// taken anew; false, with `failure` filled, when it may not.
+bool clearTemporary(const std::string& temporaryName, bool wait, WriteFailure& failure) {
+    const char* path = temporaryName.c_str();
+    const int descriptor = ::open(path, O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        return errno == ENOENT || fail(failure, temporaryName, errno);
+    }
+    bool locked = false;
+    while (!(locked = lockFile(descriptor, wait)) && errno == EINTR && !interrupted()) {
+    }
+    struct stat held {};
+    struct stat named {};
+    bool free = false;
+    if (!locked || ::fstat(descriptor, &held) != 0) {
+        (void)fail(failure, temporaryName, errno);
+    } else if (::lstat(path, &named) != 0) {
+        free = errno == ENOENT || fail(failure, temporaryName, errno);
+    } else if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+        free = true;  // renamed by the run that held it; another stands there now
+    } else if (!S_ISREG(held.st_mode) || held.st_nlink != 1 || isContainer(held)) {
+        failure = {temporaryName, isContainer(held) ? kIsContainer : kNotTemporary};
+    } else {
+        free = ::unlink(path) == 0 || fail(failure, temporaryName, errno);
+    }
+    (void)::close(descriptor);
+    return free;
+}
+
+// Creates the temporary file and locks it. What stands under its name is
+// cleared first. A run that took the new file for one left by a killed run,
+// in the moment before it was locked, has removed it: then it is created
+// anew.
+int openTemporary(const std::string& temporaryName, WriteFailure& failure) {
     const char* path = temporaryName.c_str();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0);
-        const int descriptor = ::open(path, flags, 0666);
+        const int descriptor = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor < 0) {
+            if (errno != EEXIST) {
+                (void)fail(failure, temporaryName, errno);
+                return -1;
+            }
+            if (!clearTemporary(temporaryName, true, failure)) {
+                return -1;
+            }
+            continue;
+        }
+        // Only a run clearing the name can hold the lock, for a moment; an
+        // interrupt waits for it too, so that the file is never left.
+        while (!lockFile(descriptor, true) && errno == EINTR) {
+        }
+        struct stat held {};
+        if (::fstat(descriptor, &held) != 0) {
             (void)fail(failure, temporaryName, errno);
+            (void)::unlink(path);
+            (void)::close(descriptor);
             return -1;
         }
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        int locked = -1;
-        do {
-            locked = ::fcntl(descriptor, create ? F_SETLKW : F_SETLK, &lock);
-        } while (locked != 0 && errno == EINTR && !interrupted());
-        struct stat held {};
-        struct stat named {};
-        if (locked != 0 || ::fstat(descriptor, &held) != 0) {
-            (void)fail(failure, temporaryName, errno);
-        } else if (::lstat(path, &named) != 0 && errno != ENOENT) {
-            (void)fail(failure, temporaryName, errno);
-        } else if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
-            (void)::close(descriptor);
-            continue;  // renamed or removed while this run waited: anew
-        } else if (!S_ISREG(held.st_mode) || held.st_nlink != 1 || isContainer(held)) {
-            failure = {temporaryName, isContainer(held) ? kIsContainer : kNotTemporary};
-        } else if (held.st_size > 0 && ::ftruncate(descriptor, 0) != 0) {
-            (void)fail(failure, temporaryName, errno);
-        } else {
+        if (held.st_nlink > 0) {
             return descriptor;
         }
         (void)::close(descriptor);
-        return -1;
     }
-    failure = {temporaryName, "is renamed by other runs again and again"};
+    failure = {temporaryName, "is taken by other runs again and again"};
     return -1;
 }
 
@@ -402,7 +436,7 @@ bool replaceFile(const char* name, const std::string& temporaryName, const std::
     (void)CloseHandle(file);
     return done;
 #else
-    const int descriptor = openTemporary(temporaryName, true, failure);
+    const int descriptor = openTemporary(temporaryName, failure);
     if (descriptor < 0) {
         return false;
     }
@@ -438,11 +472,7 @@ void removeLeftover(const std::string& temporaryName) {
         (void)CloseHandle(file);
     }
 #else
-    const int descriptor = openTemporary(temporaryName, false, ignored);
-    if (descriptor >= 0) {
-        (void)::unlink(temporaryName.c_str());
-        (void)::close(descriptor);
-    }
+    (void)clearTemporary(temporaryName, false, ignored);
 #endif
 }
 
