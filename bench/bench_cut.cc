@@ -8,6 +8,8 @@
 // the peak resident memory of each program.
 //
 // usage: d88cut_bench D88CUT FLOOR SCRATCH_DIR [ROUNDS]
+// Without ROUNDS, the environment's D88CUT_BENCH_ROUNDS where it is set (so
+// that the bench target can be run short), the default otherwise.
 #include <malloc.h>
 #include <sys/personality.h>
 #include <sys/resource.h>
@@ -240,7 +242,10 @@ int main(int argc, char** argv) {
     const std::string tool = fs::absolute(argv[1]).string();
     const std::string floor = fs::absolute(argv[2]).string();
     const fs::path scratch = fs::absolute(argv[3]);
-    const int rounds = argc == 5 ? std::atoi(argv[4]) : kDefaultRounds;
+    const char* roundsVariable = std::getenv("D88CUT_BENCH_ROUNDS");
+    const int rounds = argc == 5                   ? std::atoi(argv[4])
+                       : roundsVariable != nullptr ? std::atoi(roundsVariable)
+                                                   : kDefaultRounds;
     if (rounds < 1) {
         fail("ROUNDS must be at least 1");
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the manual page, what `cmake --install` puts where, and the Debian
-# package: its contents, and that the packaged program runs.
-# Needs groff (groff-base) and dpkg-dev.
+# package: its contents, what lintian says of it, and that the packaged
+# program runs. Needs groff (groff-base), dpkg-dev, lintian and man-db.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,11 +29,16 @@ expect_files() {  # expect_files DIR FILE...: each FILE is a regular file under 
   done
 }
 
-stage=build/release/stage
+stage=$PWD/build/release/stage
 rm -rf "$stage"
 cmake --install build/release --prefix "$stage"
-expect_files "$stage" bin/d88cut share/man/man1/d88cut.1
+expect_files "$stage" bin/d88cut share/man/man1/d88cut.1.gz \
+  share/doc/d88cut/copyright share/doc/d88cut/changelog.gz
 test -x "$stage/bin/d88cut"
+# man finds the page under the prefix, and the page is the source's.
+page=$(man -M "$stage/share/man" -w d88cut)
+[ "$page" = "$stage/share/man/man1/d88cut.1.gz" ] || { echo "error: man found '$page'" >&2; exit 1; }
+gzip -dc "$page" | cmp - docs/d88cut.1
 
 debs=(build/release/d88cut_*.deb)
 if [ "${#debs[@]}" -ne 1 ] || [ ! -f "${debs[0]}" ]; then
@@ -43,17 +48,22 @@ fi
 deb=${debs[0]}
 dpkg-deb -c "$deb"
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-for path in ./usr/bin/d88cut ./usr/share/man/man1/d88cut.1; do
+for path in ./usr/bin/d88cut ./usr/share/man/man1/d88cut.1.gz \
+  ./usr/share/doc/d88cut/copyright ./usr/share/doc/d88cut/changelog.gz; do
   grep -qx -- "$path" <<<"$contents" || { echo "error: $deb lacks $path" >&2; exit 1; }
 done
-dpkg-deb -f "$deb" Package Version Architecture Depends
+dpkg-deb -f "$deb" Package Version Architecture Maintainer Depends
+# No error or warning from Debian's package checker (it may still say
+# something at the info level).
+lintian --fail-on error,warning "$deb"
+echo "lintian: no errors, no warnings"
 
 # The packaged program: usage with no argument, and the sample container cut
 # whole when the dev build's sample maker is there.
 unpacked=build/release/unpacked
 rm -rf "$unpacked"
 dpkg-deb -x "$deb" "$unpacked"
-cmp "$unpacked/usr/share/man/man1/d88cut.1" docs/d88cut.1
+gzip -dc "$unpacked/usr/share/man/man1/d88cut.1.gz" | cmp - docs/d88cut.1
 status=0
 "$unpacked/usr/bin/d88cut" 2>/dev/null || status=$?
 [ "$status" -eq 1 ] || { echo "error: d88cut with no argument gave status $status" >&2; exit 1; }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Cross-builds d88cut.exe and runs the end-to-end tests (CliTest.*) against it
-# under wine, with the same containers and expectations as on Linux.
-# Needs the packages g++-mingw-w64-x86-64-posix, wine and wine64, and GoogleTest
+# Cross-builds d88cut.exe, checks the zip file that CPack makes of it, and runs
+# the end-to-end tests (CliTest.*) against it under wine, with the same
+# containers and expectations as on Linux.
+# Needs the packages g++-mingw-w64-x86-64-posix, wine, wine64 and unzip, and GoogleTest
 # for the test program, which is built natively (the dev preset).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +18,21 @@ if grep -qiE 'lib[a-z0-9_+-]*\.dll' <<<"$dlls"; then
   echo "error: $exe needs a MinGW runtime DLL" >&2
   exit 1
 fi
+
+# The zip for Windows users: the program, the licence and, where groff is
+# at hand to make it, the manual as plain text.
+rm -f build/windows/d88cut-*.zip
+(cd build/windows && cpack >/dev/null)
+zip=$(echo build/windows/d88cut-*-win64.zip)
+unzip -l "$zip"
+expected="bin/d88cut.exe LICENSE.txt"
+if command -v groff >/dev/null; then
+  expected+=" d88cut.txt"
+fi
+listing=$(unzip -Z1 "$zip")
+for name in $expected; do
+  grep -q "^d88cut-[^/]*/$name\$" <<<"$listing" || { echo "error: $zip lacks $name" >&2; exit 1; }
+done
 
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target d88cut_tests
