@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -138,10 +139,11 @@ TEST(CatalogTest, CutsEveryRowFromItsPlace) {
     const RunResult result = runTool(dir.path(), {"c.d88"});
 
     std::string cutting;  // the "cutting" lines only, whatever else is printed
-    for (std::size_t at = 0; (at = result.out.find("cutting ... ", at)) != std::string::npos;) {
-        const std::size_t end = result.out.find('\n', at);
-        cutting += result.out.substr(at, end - at) + "\n";
-        at = end;
+    std::istringstream out(result.out);
+    for (std::string line; std::getline(out, line);) {
+        if (line.starts_with("cutting ... ")) {
+            cutting += line + "\n";
+        }
     }
     std::string lines;
     std::vector<std::string> names = {"c.d88"};

@@ -137,7 +137,8 @@ inline RunResult runTool(const fs::path& workDir, const std::vector<std::string>
     ScopedTempDir capture;
     std::string command = "cd " + shellQuote(workDir.string()) + " && " + prefix + toolCommand();
     for (const std::string& arg : args) {
-        command += " " + shellQuote(arg);
+        command += ' ';
+        command += shellQuote(arg);
     }
     command += " >" + shellQuote((capture / "out").string()) +
                (merged ? std::string(" 2>&1") : " 2>" + shellQuote((capture / "err").string()));
