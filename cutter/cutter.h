@@ -101,11 +101,13 @@ void releaseInterrupts();
 // the container. A look that fails for any other reason refuses.
 [[nodiscard]] bool mayReplace(const char* name, WriteFailure& failure);
 // Writes the bytes to the temporary file `temporaryName` and renames it over
-// `name`, holding it all the while so that no other run touches it. A
-// temporary file left by a run that was killed is taken over. On failure
-// nothing is left under `temporaryName` and `name` is as it was.
+// `name`, holding it all the while so that no other run touches it; a
+// temporary file that a killed run left is removed first. Whatever stands
+// under `name` must pass mayReplace, unless `looked` says that it did. On
+// failure nothing is left under `temporaryName` and `name` is as it was.
 [[nodiscard]] bool replaceFile(const char* name, const std::string& temporaryName,
-                               const std::uint8_t* bytes, int length, WriteFailure& failure);
+                               const std::uint8_t* bytes, int length, bool looked,
+                               WriteFailure& failure);
 // Removes `temporaryName` if a run that was killed left it there; a file
 // that another run holds, or that is no temporary file, is left alone.
 void removeLeftover(const std::string& temporaryName);

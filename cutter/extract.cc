@@ -41,10 +41,8 @@ bool writeReplacing(const char* name, const std::uint8_t* bytes, int length,
         failure = {name, "has no size"};
         return false;
     }
-    if (!ownNames.contains(name) && !mayReplace(name, failure)) {
-        return false;
-    }
-    if (!replaceFile(name, temporaryNameOf(name), bytes, length, failure)) {
+    if (!replaceFile(name, temporaryNameOf(name), bytes, length, ownNames.contains(name),
+                     failure)) {
         return false;
     }
     ownNames.emplace(name);

@@ -413,8 +413,52 @@ bool mayReplace(const char* name, WriteFailure& failure) {
     return true;
 }
 
+namespace {
+
+// Renames the temporary file to `name`. Where nothing stands under the name
+// yet, nothing needs a look; what stands there must not be the container,
+// unless it was `looked` at already.
+bool moveOver(const std::string& temporaryName, const char* name, bool looked,
+              WriteFailure& failure) {
+    const char* from = temporaryName.c_str();
+#ifdef _WIN32
+    if (!looked) {
+        if (MoveFileExA(from, name, 0) != 0) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+            return fail(failure, name, error);
+        }
+        if (!mayReplace(name, failure)) {
+            return false;
+        }
+    }
+    return MoveFileExA(from, name, MOVEFILE_REPLACE_EXISTING) != 0 ||
+           fail(failure, name, GetLastError());
+#else
+    if (!looked) {
+#ifdef RENAME_NOREPLACE
+        if (::renameat2(AT_FDCWD, from, AT_FDCWD, name, RENAME_NOREPLACE) == 0) {
+            return true;
+        }
+        // Some file systems cannot rename without replacing.
+        if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) {
+            return fail(failure, name, errno);
+        }
+#endif
+        if (!mayReplace(name, failure)) {
+            return false;
+        }
+    }
+    return ::rename(from, name) == 0 || fail(failure, name, errno);
+#endif
+}
+
+}  // namespace
+
 bool replaceFile(const char* name, const std::string& temporaryName, const std::uint8_t* bytes,
-                 int length, WriteFailure& failure) {
+                 int length, bool looked, WriteFailure& failure) {
 #ifdef _WIN32
     HANDLE file = openTemporary(temporaryName, true, failure);
     if (file == INVALID_HANDLE_VALUE) {
@@ -428,8 +472,7 @@ bool replaceFile(const char* name, const std::string& temporaryName, const std::
         fail(failure, temporaryName, GetLastError() != 0 ? GetLastError() : ERROR_DISK_FULL);
     // Renamed while held: the sharing of the handle allows it, and no other
     // run can open the file in between.
-    done = done && (MoveFileExA(temporaryName.c_str(), name, MOVEFILE_REPLACE_EXISTING) != 0 ||
-                    fail(failure, name, GetLastError()));
+    done = done && moveOver(temporaryName, name, looked, failure);
     if (!done) {
         (void)DeleteFileA(temporaryName.c_str());
     }
@@ -452,7 +495,7 @@ bool replaceFile(const char* name, const std::string& temporaryName, const std::
     }
     // Renamed while the lock is held, so that no other run takes the file
     // over in between.
-    done = done && (::rename(temporaryName.c_str(), name) == 0 || fail(failure, name, errno));
+    done = done && moveOver(temporaryName, name, looked, failure);
     if (!done) {
         (void)::unlink(temporaryName.c_str());
     }

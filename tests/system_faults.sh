@@ -110,7 +110,7 @@ rm -rf run && cp -a old run
 calls=$(awk -F'(' '
   /^[a-z_0-9]+\(/ {
     n[$1]++
-    changes = /^openat.*O_CREAT/ || /^(ftruncate|rename|unlink)\(/ || (/^write\(/ && !/^write\([12],/)
+    changes = /^openat.*O_CREAT/ || /^(ftruncate|rename|renameat2|unlink)\(/ || (/^write\(/ && !/^write\([12],/)
     if (opened) print $1, n[$1], changes ? "changes" : ""
   }
   /^openat\(AT_FDCWD, "..\/c.d88"/ { opened = 1 }' trace)
