@@ -215,10 +215,10 @@ void printHelp() {
     }
     (void)std::fputs(
         "  --                    end of options: what follows is the path\n\n"
-        "Exit status: 0 when every file was cut whole, 1 on a wrong command line,\n"
-        "a container or folder that cannot be opened, or a file that could not be\n"
-        "read whole or written. Messages are Shift_JIS but on a UTF-8 terminal.\n"
-        "See d88cut(1).\n",
+        "Exit status: 0 when every file was cut whole; 1 on a wrong command line,\n"
+        "a container or folder that cannot be opened or read, or a file that could\n"
+        "not be read whole or written; 128+N when ended by signal N. Messages are\n"
+        "Shift_JIS but on a UTF-8 terminal. See d88cut(1).\n",
         stdout);
 }
 

@@ -640,17 +640,19 @@ TEST_F(CliTest, ContainerNamedInOtherLetterCase) {
     EXPECT_EQ(outputs("prog"), expected);
 }
 
-// A name that is the container is refused for every disk that cuts it, while
-// the names the first disk wrote are replaced with the second disk's files.
+// A name that is the container is refused for every disk that cuts it (and
+// -v says why), while the names the first disk wrote are replaced with the
+// second disk's files.
 TEST_F(CliTest, ContainerIsRefusedForEveryDisk) {
     const Disk first = makeKnownDisk(DiskKind::ProgramDisk, 1);
     const Disk second = makeKnownDisk(DiskKind::ProgramDisk, 2);
     const Bytes container = buildContainer({first, second});
     ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), container));
     fs::create_hard_link(dir_ / "c.d88", dir_ / "FAN1");
-    const RunResult result = runTool(dir_.path(), {"c.d88"});
+    const RunResult result = runTool(dir_.path(), {"-v", "c.d88"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "FAN1" + kCannotWrite + "FAN1" + kCannotWrite);
+    const std::string why = "d88cut: FAN1: is the container being read\n";
+    EXPECT_EQ(result.err, "FAN1" + kCannotWrite + why + "FAN1" + kCannotWrite + why);
     EXPECT_EQ(fileBytes(dir_ / "c.d88"), container);
     EXPECT_EQ(fileBytes(dir_ / "FAN1"), container);
     for (const ExpectedFile& file : expectedFiles(second, DiskKind::ProgramDisk)) {
