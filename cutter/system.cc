@@ -202,20 +202,20 @@ bool clearTemporary(const std::string& temporaryName, bool wait, WriteFailure& f
     }
     struct stat held {};
     struct stat named {};
-    bool free = false;
+    bool cleared = false;
     if (!locked || ::fstat(descriptor, &held) != 0) {
         (void)fail(failure, temporaryName, errno);
     } else if (::lstat(path, &named) != 0) {
-        free = errno == ENOENT || fail(failure, temporaryName, errno);
+        cleared = errno == ENOENT || fail(failure, temporaryName, errno);
     } else if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
-        free = true;  // renamed by the run that held it; another stands there now
+        cleared = true;  // renamed by the run that held it; another stands there now
     } else if (!S_ISREG(held.st_mode) || held.st_nlink != 1 || isContainer(held)) {
         failure = {temporaryName, isContainer(held) ? kIsContainer : kNotTemporary};
     } else {
-        free = ::unlink(path) == 0 || fail(failure, temporaryName, errno);
+        cleared = ::unlink(path) == 0 || fail(failure, temporaryName, errno);
     }
     (void)::close(descriptor);
-    return free;
+    return cleared;
 }
 
 // Creates the temporary file and locks it. What stands under its name is
@@ -237,7 +237,8 @@ int openTemporary(const std::string& temporaryName, WriteFailure& failure) {
             continue;
         }
         // Only a run clearing the name can hold the lock, for a moment; an
-        // interrupt waits for it too, so that the file is never left.
+        // interrupt waits for it too, so that the file is never left. On a
+        // file system that has no locks the file is written unlocked.
         while (!lockFile(descriptor, true) && errno == EINTR) {
         }
         struct stat held {};
