@@ -110,35 +110,37 @@ std::string diskLine(int number) {
     return line + "\" " + (named ? kMedia[media / 0x10] : mediaName) + ": ";
 }
 
-// The options: whole arguments, recognised anywhere before "--". Every
-// other argument is a path.
-enum class OptionId { Help, Version, Directory, List, Verbose };
+// What the command line asks for.
+struct CommandLine {
+    bool help = false;
+    bool version = false;
+    bool list = false;
+    bool verbose = false;
+    bool valueMissing = false;
+    const char* directory = nullptr;
+    std::vector<const char*> paths;
+};
 
+// The options: whole arguments, recognised anywhere before "--". Every
+// other argument is a path. An option sets its field of the command line:
+// to its value where it takes one, to true where it does not.
 struct Option {
     const char* shortName;
     const char* longName;
     const char* value;  // the name of its value, nullptr when it takes none
-    OptionId id;
+    bool CommandLine::*flag;
+    const char* CommandLine::*setting;
     const char* help;
 };
 
 constexpr Option kOptions[] = {
-    {"-h", "--help", nullptr, OptionId::Help, "show this help and exit"},
-    {"-V", "--version", nullptr, OptionId::Version, "show the version and exit"},
-    {"-C", "--directory", "DIR", OptionId::Directory,
+    {"-h", "--help", nullptr, &CommandLine::help, nullptr, "show this help and exit"},
+    {"-V", "--version", nullptr, &CommandLine::version, nullptr, "show the version and exit"},
+    {"-C", "--directory", "DIR", nullptr, &CommandLine::directory,
      "cut into DIR (it must exist), not the current directory"},
-    {"-l", "--list", nullptr, OptionId::List, "list what a cut would give, writing nothing"},
-    {"-v", "--verbose", nullptr, OptionId::Verbose, "say why a disk or file fails"},
-};
-
-struct CommandLine {
-    bool help = false;
-    bool version = false;
-    bool valueMissing = false;
-    bool list = false;
-    bool verbose = false;
-    const char* directory = nullptr;
-    std::vector<const char*> paths;
+    {"-l", "--list", nullptr, &CommandLine::list, nullptr,
+     "list what a cut would give, writing nothing"},
+    {"-v", "--verbose", nullptr, &CommandLine::verbose, nullptr, "say why a disk or file fails"},
 };
 
 // The option that `argument` is, with its value when given as "--name=value".
@@ -171,31 +173,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         const Option* option = optionsEnded ? nullptr : findOption(argument, value);
         if (option == nullptr) {
             line.paths.push_back(argument);
-            continue;
-        }
-        if (option->value != nullptr && value == nullptr) {
-            if (i + 1 == argc) {
-                line.valueMissing = true;
-                continue;
-            }
-            value = argv[++i];
-        }
-        switch (option->id) {
-            case OptionId::Help:
-                line.help = true;
-                break;
-            case OptionId::Version:
-                line.version = true;
-                break;
-            case OptionId::Directory:
-                line.directory = value;
-                break;
-            case OptionId::List:
-                line.list = true;
-                break;
-            case OptionId::Verbose:
-                line.verbose = true;
-                break;
+        } else if (option->value == nullptr) {
+            line.*(option->flag) = true;
+        } else if (value != nullptr || i + 1 < argc) {
+            line.*(option->setting) = value != nullptr ? value : argv[++i];
+        } else {
+            line.valueMissing = true;
         }
     }
     return line;

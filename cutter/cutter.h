@@ -58,8 +58,8 @@ void explain(const std::string& path, const std::string& reason);
 // True when a read or seek of the container failed since the last look; the
 // first time in a run, says so on standard error and makes the status 1.
 bool containerReadFailed();
-// After a cut, removes the temporary files that a run which was killed left
-// under the names that this run did not write.
+// Ends a cut: removes the temporary files that a run which was killed left
+// under the names that this run did not write, and forgets this run's names.
 void removeLeftovers();
 
 // What the tool asks of the system beyond the standard library.

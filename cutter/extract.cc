@@ -31,8 +31,8 @@ void zeroBuffer(int from, int to) {
     }
 }
 
-// The temporary file of `name`: one fixed name, which a later run takes over
-// or removes if this one is killed before it is renamed.
+// The temporary file of `name`: one fixed name, which a later run removes if
+// this one is killed before it is renamed.
 std::string temporaryNameOf(const char* name) { return std::string(".") + name + ".d88cut"; }
 
 bool writeReplacing(const char* name, const std::uint8_t* bytes, int length,
@@ -59,6 +59,9 @@ void removeLeftovers() {
             }
         }
     }
+    // The next run in this process may cut another container, or elsewhere:
+    // what this one wrote tells it nothing.
+    ownNames.clear();
 }
 
 bool writeOutputFile(const char* name, const std::uint8_t* bytes, int length) {

@@ -79,7 +79,8 @@ private:
     void scan();
     [[nodiscard]] bool seekTo(std::int64_t position);
     [[nodiscard]] bool readExactly(std::uint8_t* destination, int length);
-    // Reads from the current position; short at the file's end or on a failure.
+    // Reads from the current position: the count read, short at the file's
+    // end, or -1 when the system fails the read.
     [[nodiscard]] int readFile(std::uint8_t* destination, int length);
     // The file position where a track of the current disk starts, or -1.
     [[nodiscard]] std::int64_t trackStart(int trackIndex) const;

@@ -152,5 +152,30 @@ TEST(CommandLineTest, EmptyArgumentVectorNamesTheTool) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Usage: d88cut [d88file]\n");
 }
 
+// A second run in the same process knows nothing of the names the first
+// wrote: a container since put under one of them is still refused.
+TEST(CommandLineTest, EachRunLooksAtItsNamesAnew) {
+    ScopedTempDir dir;
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir.path());
+    const Bytes container = buildContainer({makeKnownDisk(d88cut::DiskKind::ProgramDisk, 1)});
+    ASSERT_TRUE(writeFile("c.d88", container));
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const char* first[] = {"d88cut", "c.d88"};
+    const int firstStatus = d88cut::runCutter(2, first);
+    fs::rename("c.d88", "PROG");
+    d88cut::outputFailed = false;
+    const char* second[] = {"d88cut", "PROG"};
+    const int secondStatus = d88cut::runCutter(2, second);
+    (void)::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "PROG" + kCannotWrite);
+    (void)d88cut::diskImage.open(nullptr);
+    fs::current_path(previous);
+    EXPECT_EQ(firstStatus, 0);
+    EXPECT_EQ(secondStatus, 1);
+    EXPECT_EQ(readFile((dir / "PROG").string()), container);
+}
+
 }  // namespace
 }  // namespace d88test
