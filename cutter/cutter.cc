@@ -230,30 +230,45 @@ std::string whyNotOpened(const char* path) {
     }
 }
 
-// The container's path as given, for the message of a failing read.
-const char* containerPath = nullptr;
-bool containerReadReported = false;
+// What a run says of the `number`-th disk image of the container: a cut
+// names a known disk, and with -v tells on standard error why another is
+// not; a listing gives every disk its line.
+void tellDisk(Run& run, int number, const KnownDisk* known, const std::string& why) {
+    if (run.listing) {
+        const std::string line =
+            diskLine(number) + (known != nullptr ? known->name : "not recognised: " + why) + "\n";
+        (void)std::fputs(line.c_str(), stdout);
+    } else if (known != nullptr) {
+        putMessage(run, stdout, nullptr, known->message);
+    } else if (run.verbose) {
+        const std::string line = diskLine(number) + "not recognised: " + why + "\n";
+        (void)std::fflush(stdout);
+        (void)std::fputs(line.c_str(), stderr);
+        (void)std::fflush(stderr);
+    }
+}
 
-// Cuts (or lists) the container at `path`; the result is the exit status.
-int cut(const char* path, const char* directory) {
-    containerPath = path;
-    containerReadReported = false;
+// Cuts (or lists) the container at `path`, into `directory` when one is
+// given; the result is the exit status.
+int cut(Run& run, const char* path, const char* directory) {
+    run.containerPath = path;
     // The container's identity is taken at once, so that no output name can
-    // ever stand for it; where the system cannot tell it, nothing is cut.
-    if (!diskImage.open(path) || (!listOnly && !takeContainerIdentity(diskImage.file()))) {
+    // ever stand for it; where the system cannot tell it, nothing is cut. A
+    // listing writes nowhere, so it needs none.
+    if (!diskImage.open(path) || (!run.listing && !identify(diskImage.file(), run.container))) {
         const std::string why =
             diskImage.file() != nullptr ? systemWords(errno) : whyNotOpened(path);
-        putMessage(stderr, nullptr, kCannotOpenMessage);
-        explain(path, why);
+        putMessage(run, stderr, nullptr, kCannotOpenMessage);
+        explain(run, path, why);
         return 1;
     }
-    (void)containerReadFailed();  // in the scan of its disk headers
-    // The container is opened before the output folder is entered. A
-    // listing writes nowhere, so it enters none.
-    if (directory != nullptr && !listOnly && !enterDirectory(directory)) {
+    (void)containerReadFailed(run);  // in the scan of its disk headers
+    // The container is opened before the output folder is entered; a
+    // listing enters none.
+    if (directory != nullptr && !run.listing && !enterDirectory(directory)) {
         const int error = errno;
-        putMessage(stderr, directory, kCannotEnterMessage);
-        explain(directory, systemWords(error));
+        putMessage(run, stderr, directory, kCannotEnterMessage);
+        explain(run, directory, systemWords(error));
         return 1;
     }
     const int count = diskImage.diskCount();
@@ -265,66 +280,108 @@ int cut(const char* path, const char* directory) {
         diskImage.setSectorRange(kFirstSector, kLastSector);
         const KnownDisk* known = identifyCurrentDisk();
         std::string why;
-        if (containerReadFailed()) {
+        if (containerReadFailed(run)) {
             known = nullptr;
             why = "read error";
-        } else if (known == nullptr && (listOnly || verbose)) {
+        } else if (known == nullptr && (run.listing || run.verbose)) {
             why = whyNotRecognised();
-            why = containerReadFailed() ? "read error" : why;
+            why = containerReadFailed(run) ? "read error" : why;
         }
-        if (known != nullptr && listOnly) {
-            (void)std::printf("%s%s\n", diskLine(i + 1).c_str(), known->name);
-        } else if (known != nullptr) {
-            putMessage(stdout, nullptr, known->message);
-        } else if (listOnly || verbose) {
-            const std::string line = diskLine(i + 1) + "not recognised: " + why + "\n";
-            if (listOnly) {
-                (void)std::fputs(line.c_str(), stdout);
-            } else {
-                (void)std::fflush(stdout);
-                (void)std::fputs(line.c_str(), stderr);
-                (void)std::fflush(stderr);
-            }
-        }
+        tellDisk(run, i + 1, known, why);
         if (known != nullptr) {
-            runCatalog(known->kind);
+            runCatalog(run, known->kind);
         }
     }
-    if (!listOnly) {
+    if (!run.listing) {
         if (interrupted()) {
             endInterrupted();
         }
-        removeLeftovers();
+        removeLeftovers(run);
     }
-    return withOutputChecked(outputFailed ? 1 : 0);
+    return withOutputChecked(run.failed ? 1 : 0);
 }
 
 }  // namespace
 
-bool listOnly = false;
-bool verbose = false;
-
-void explain(const std::string& path, const std::string& reason) {
-    if (verbose) {
-        (void)std::fprintf(stderr, "d88cut: %s: %s\n", path.c_str(), reason.c_str());
-        (void)std::fflush(stderr);
+Screen Run::screen(std::FILE* stream) {
+    std::optional<Screen>& known = screens[stream == stderr ? 1 : 0];
+    if (!known) {
+        known = screenOf(stream);
     }
+    return *known;
 }
 
-bool containerReadFailed() {
+// The difference between a cut and a listing for each file: a cut writes
+// it, or says on standard error why it cannot; a listing says what a cut
+// would give, on standard output.
+bool fileGiven(Run& run, const char* name, const std::uint8_t* bytes, int length, int delivered) {
+    const bool incomplete = delivered < length;
+    run.failed = run.failed || incomplete;
+    if (run.listing) {
+        if (incomplete) {
+            (void)std::printf("  %s %d incomplete (%d bytes read)\n", name, length, delivered);
+        } else {
+            (void)std::printf("  %s %d\n", name, length);
+        }
+        return true;
+    }
+    if (!writeOutputFile(run, name, bytes, length)) {
+        return false;
+    }
+    if (incomplete) {
+        (void)std::fflush(stdout);
+        putMessage(run, stderr, name, kIncompleteMessage);
+    }
+    return true;
+}
+
+bool fileNotGiven(Run& run, const char* name) {
+    run.failed = true;
+    if (run.listing) {
+        (void)std::printf("  %s missing\n", name);
+    } else {
+        (void)std::fflush(stdout);
+        putMessage(run, stderr, name, kCannotReadMessage);
+    }
+    return false;
+}
+
+bool containerReadFailed(Run& run) {
     const int error = diskImage.systemError();
     if (error == 0) {
         return false;
     }
     diskImage.clearSystemError();
-    outputFailed = true;
-    if (!containerReadReported) {
-        containerReadReported = true;
+    run.failed = true;
+    if (!run.containerReadReported) {
+        run.containerReadReported = true;
         (void)std::fflush(stdout);
-        putMessage(stderr, containerPath, kCannotReadMessage);
-        explain(containerPath, systemWords(error));
+        putMessage(run, stderr, run.containerPath, kCannotReadMessage);
+        explain(run, run.containerPath, systemWords(error));
     }
     return true;
+}
+
+void putMessage(Run& run, std::FILE* stream, const char* subject, const Message& message) {
+    const Screen screen = run.screen(stream);
+    if (screen == Screen::Console) {
+        writeConsole(stream, subject, message.utf8);
+        return;
+    }
+    // One write for the whole line, so that it stays whole on a shared console.
+    std::string line = subject != nullptr ? subject : "";
+    line += screen == Screen::Utf8Terminal ? message.utf8 : message.shiftJis;
+    (void)std::fputs(line.c_str(), stream);
+    if (stream == stderr) {
+        (void)std::fflush(stderr);  // some C runtimes buffer it when it is a file
+    }
+}
+
+void explain(const Run& run, const std::string& path, const std::string& reason) {
+    if (run.verbose) {
+        (void)std::fprintf(stderr, "d88cut: %s: %s\n", path.c_str(), reason.c_str());
+        (void)std::fflush(stderr);
+    }
 }
 
 int runCutter(int argc, const char* const* argv) {
@@ -342,10 +399,11 @@ int runCutter(int argc, const char* const* argv) {
         (void)std::fprintf(stderr, kUsageFormat, program);
         return 1;
     }
-    listOnly = line.list;
-    verbose = line.verbose;
+    Run run;
+    run.listing = line.list;
+    run.verbose = line.verbose;
     catchInterrupts();
-    const int status = cut(line.paths.front(), line.directory);
+    const int status = cut(run, line.paths.front(), line.directory);
     releaseInterrupts();
     return status;
 }

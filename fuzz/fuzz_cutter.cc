@@ -250,10 +250,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Arguments args(data, size);
     driveReader(path, args);
 
-    // The whole tool, as from the command line. Its state lives for one run,
-    // so it is set back as a fresh process would have it.
+    // The whole tool, as from the command line. Each run has its state of
+    // its own; the one buffer is set back as a fresh process would have it.
     d88cut::SectorBuffer.fill(0);
-    d88cut::outputFailed = false;
     const InOutputDirectory inOutput(scratch().output());
     std::error_code error;
     // A listing first, which must write nothing; then the cut. Status 1
@@ -264,7 +263,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)d88cut::diskImage.open(nullptr);
     require(fs::is_empty(".", error), "the listing wrote a file");
     d88cut::SectorBuffer.fill(0);
-    d88cut::outputFailed = false;
     const char* argv[] = {"d88cut", path.c_str()};
     require(d88cut::runCutter(2, argv) == listed, "the cut's status differs from the listing's");
     (void)d88cut::diskImage.open(nullptr);

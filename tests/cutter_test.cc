@@ -18,7 +18,6 @@ protected:
     void SetUp() override {
         previous_ = fs::current_path();
         fs::current_path(dir_.path());
-        d88cut::outputFailed = false;
         // Stale bytes that must never reach a file.
         SectorBuffer.fill(0xEE);
     }
@@ -49,20 +48,21 @@ protected:
     ScopedTempDir dir_;
     fs::path previous_;
     bool capturing_ = false;
+    d88cut::Run run_;
 };
 
 TEST_F(ExtractTest, RawRuns) {
     Disk disk = makeFiveSectorDisk(9);
     disk.tracks[3].clear();  // the run breaks off after sides 1 and 2
     open(disk);
-    EXPECT_FALSE(d88cut::extractRaw("GONE", 3, 1, 1, 1, 3, 0, 1024));
+    EXPECT_FALSE(d88cut::extractRaw(run_, "GONE", 3, 1, 1, 1, 3, 0, 1024));
     EXPECT_FALSE(fs::exists("GONE"));
-    ASSERT_TRUE(d88cut::extractRaw("PART", 1, 0, 1, 1, 3, 0, 20480));
+    ASSERT_TRUE(d88cut::extractRaw(run_, "PART", 1, 0, 1, 1, 3, 0, 20480));
     Bytes expected = runBytes(disk, 1, 1, 20480);
     ASSERT_EQ(expected.size(), 10240u);
     expected.resize(20480, 0);  // what was not read is 0, not what the buffer held
     EXPECT_EQ(readFile("PART"), expected);
-    ASSERT_TRUE(d88cut::extractRaw("MID", 0, 0, 0, 2, 3, 1000, 48));
+    ASSERT_TRUE(d88cut::extractRaw(run_, "MID", 0, 0, 0, 2, 3, 1000, 48));
     const Bytes run = runBytes(disk, 0, 2, 1048);
     EXPECT_EQ(readFile("MID"), Bytes(run.begin() + 1000, run.end()));
     EXPECT_EQ(listDir("."), (std::vector<std::string>{"MID", "PART", "c.d88"}));
@@ -92,7 +92,7 @@ TEST_F(ExtractTest, Records) {
         // A name field of the record's own, which plays no part.
         std::memcpy(&findSector(disk, 10, 2)->data[static_cast<std::size_t>(c.offset) + 6], "OTHER ", 6);
         open(disk);
-        EXPECT_EQ(d88cut::extractRecord("REC", 10, 5, 0, 2, c.offset, 2048), c.written);
+        EXPECT_EQ(d88cut::extractRecord(run_, "REC", 10, 5, 0, 2, c.offset, 2048), c.written);
         EXPECT_EQ(capturedStdout(), c.written ? "cutting ... REC\n" : "");
         if (!c.written) {
             EXPECT_FALSE(fs::exists("REC"));
@@ -110,9 +110,9 @@ TEST_F(ExtractTest, RecordWhoseSectorIsMissing) {
     Disk disk = makeFiveSectorDisk(4);
     disk.tracks[10].clear();
     open(disk);
-    EXPECT_FALSE(d88cut::extractRecord("REC", 10, 5, 0, 1, 0, 1024));
+    EXPECT_FALSE(d88cut::extractRecord(run_, "REC", 10, 5, 0, 1, 0, 1024));
     EXPECT_FALSE(fs::exists("REC"));
-    EXPECT_TRUE(d88cut::outputFailed);
+    EXPECT_TRUE(run_.failed);
 }
 
 // A run that is short by part of a sector: the bytes that sector did copy
@@ -121,7 +121,7 @@ TEST_F(ExtractTest, ShortLastSectorKeepsItsBytes) {
     Disk disk = makeFiveSectorDisk(5);
     disk.tracks[6][1].data.resize(100);
     open(disk);
-    ASSERT_TRUE(d88cut::extractRaw("RAW", 6, 3, 0, 1, 3, 0, 3072));
+    ASSERT_TRUE(d88cut::extractRaw(run_, "RAW", 6, 3, 0, 1, 3, 0, 3072));
     Bytes expected = runBytes(disk, 6, 1, 1124);
     expected.resize(3072, 0);
     EXPECT_EQ(readFile("RAW"), expected);
@@ -133,7 +133,7 @@ TEST_F(ExtractTest, CatalogRunWritesItsFilesInOrder) {
         SCOPED_TRACE(kindDigit(kind));
         const Disk disk = makeKnownDisk(kind, 11);
         open(disk);
-        d88cut::runCatalog(kind);
+        d88cut::runCatalog(run_, kind);
         const std::string out = capturedStdout();
         std::string lines;
         for (const ExpectedFile& file : expectedFiles(disk, kind)) {
@@ -165,7 +165,6 @@ TEST(CommandLineTest, EachRunLooksAtItsNamesAnew) {
     const char* first[] = {"d88cut", "c.d88"};
     const int firstStatus = d88cut::runCutter(2, first);
     fs::rename("c.d88", "PROG");
-    d88cut::outputFailed = false;
     const char* second[] = {"d88cut", "PROG"};
     const int secondStatus = d88cut::runCutter(2, second);
     (void)::testing::internal::GetCapturedStdout();

@@ -188,7 +188,6 @@ TEST(TruncationTest, EveryCutLengthCutsWholeFilesOrNone) {
             fs::resize_file(path, length);
             // As a fresh process, but with stale bytes that must never reach a file.
             d88cut::SectorBuffer.fill(0xEE);
-            d88cut::outputFailed = false;
             const char* argv[] = {"d88cut", path.c_str()};
             const int status = d88cut::runCutter(2, argv);
             const std::string out = capture.take();

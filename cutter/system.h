@@ -1,0 +1,79 @@
+// What the tool asks of the system beyond the standard library: how a
+// standard stream shows text, interrupts, the working directory, the
+// identity of a file, and temporary files that no other run touches.
+// One file for each platform answers it: system_posix.cc (which serves the
+// WebAssembly build too) and system_windows.cc, chosen by CMake.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace d88cut {
+
+// Puts the standard streams where the C library would change line ends into
+// binary mode, so that every byte is written as it is.
+void useBinaryStreams();
+
+// What a standard stream shows text on.
+enum class Screen {
+    Bytes,         // a pipe, a file, a device: the bytes as they are
+    Terminal,      // a terminal whose locale's character set is not UTF-8
+    Utf8Terminal,  // a terminal whose locale's character set is UTF-8
+    Console,       // a Windows console, which takes wide characters
+};
+[[nodiscard]] Screen screenOf(std::FILE* stream);
+// Writes `subject` (a name as it was given, or nullptr) and the UTF-8 text
+// `utf8` to the console behind `stream` as its wide characters.
+void writeConsole(std::FILE* stream, const char* subject, const char* utf8);
+
+// Makes `path` the current directory; false, with errno set, when it cannot
+// be entered.
+[[nodiscard]] bool enterDirectory(const char* path);
+// The system's words for an error number of the C library.
+[[nodiscard]] std::string systemWords(int error);
+
+// Interrupts (SIGINT, SIGTERM and SIGHUP; on Windows Ctrl-C, Ctrl-Break and
+// the console being closed) only mark the run while they are caught, so that
+// the file in flight is finished: the run checks between files and ends as
+// the interrupt would have ended it. Releasing acts on a caught one, and
+// lets later ones act at once.
+void catchInterrupts();
+[[nodiscard]] bool interrupted();
+void releaseInterrupts();
+// Flushes what was printed and ends the process as the interrupt ends one:
+// killed by the signal (a shell sees 128 + its number), or on Windows with
+// the status of a console program ended by Ctrl-C.
+[[noreturn]] void endInterrupted();
+
+// A file as the system knows it, whatever name it goes by.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t number = 0;
+    bool known = false;
+};
+// The identity of an open file; false when the system cannot tell it.
+[[nodiscard]] bool identify(std::FILE* file, FileIdentity& identity);
+
+// Why a file could not be written: the path that a step failed on, and the
+// system's words for the error (or a phrase where the system gave none).
+struct WriteFailure {
+    std::string path;
+    std::string reason;
+};
+
+// Writes the bytes to the temporary file `temporaryName` and renames it over
+// `name`, holding it all the while so that no other run touches it; a
+// temporary file that a killed run left is removed first. Whatever stands
+// under `name` must be a file other than `container` or nothing, unless
+// `looked` says that it was looked at already; a look that fails for any
+// other reason than that nothing is there refuses. On failure nothing is
+// left under `temporaryName` and `name` is as it was.
+[[nodiscard]] bool replaceFile(const char* name, const std::string& temporaryName,
+                               const std::uint8_t* bytes, int length, bool looked,
+                               const FileIdentity& container, WriteFailure& failure);
+// Removes `temporaryName` if a run that was killed left it there; a file
+// that another run holds, or that is no temporary file, is left alone.
+void removeLeftover(const std::string& temporaryName, const FileIdentity& container);
+
+}  // namespace d88cut

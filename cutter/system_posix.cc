@@ -1,0 +1,292 @@
+// What the tool asks of the system, on POSIX systems (and in the WebAssembly
+// build, whose file locks are no-ops and which delivers no signal).
+#include <fcntl.h>
+#include <langinfo.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "cutter/system.h"
+
+namespace d88cut {
+
+namespace {
+
+constexpr const char* kNotTemporary = "is in the way of the temporary file";
+constexpr const char* kIsContainer = "is the container being read";
+
+bool fail(WriteFailure& failure, const std::string& path, int error) {
+    failure = {path, std::strerror(error)};
+    return false;
+}
+
+}  // namespace
+
+// Streams: the bytes are written as they are already.
+
+void useBinaryStreams() {}
+
+Screen screenOf(std::FILE* stream) {
+    if (::isatty(::fileno(stream)) == 0) {
+        return Screen::Bytes;
+    }
+    (void)std::setlocale(LC_CTYPE, "");
+    const char* codeset = ::nl_langinfo(CODESET);
+    return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0 ? Screen::Utf8Terminal
+                                                                     : Screen::Terminal;
+}
+
+// There is no console of that kind here; the text goes out as UTF-8.
+void writeConsole(std::FILE* stream, const char* subject, const char* utf8) {
+    (void)std::fputs((std::string(subject != nullptr ? subject : "") + utf8).c_str(), stream);
+}
+
+bool enterDirectory(const char* path) { return ::chdir(path) == 0; }
+
+std::string systemWords(int error) { return std::strerror(error); }
+
+// Interrupts.
+
+namespace {
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+volatile std::sig_atomic_t caughtSignal = 0;
+
+// What each interrupt did before it was caught, put back on release.
+struct Previous {
+    struct sigaction action;
+    bool caught;
+};
+Previous previous[std::size(kInterrupts)] = {};
+
+extern "C" void onInterrupt(int signal) { caughtSignal = signal; }
+
+}  // namespace
+
+void catchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESTART;
+    (void)sigemptyset(&action.sa_mask);
+    for (int signal : kInterrupts) {
+        (void)sigaddset(&action.sa_mask, signal);
+    }
+    // A signal that the tool was started with ignored (nohup, a background
+    // job) stays ignored.
+    for (std::size_t i = 0; i < std::size(kInterrupts); ++i) {
+        Previous& before = previous[i];
+        if (::sigaction(kInterrupts[i], &action, &before.action) == 0) {
+            before.caught = before.action.sa_handler != SIG_IGN;
+            if (!before.caught) {
+                (void)::sigaction(kInterrupts[i], &before.action, nullptr);
+            }
+        }
+    }
+}
+
+bool interrupted() { return caughtSignal != 0; }
+
+void releaseInterrupts() {
+    for (std::size_t i = 0; i < std::size(kInterrupts); ++i) {
+        if (previous[i].caught) {
+            (void)::sigaction(kInterrupts[i], &previous[i].action, nullptr);
+            previous[i].caught = false;
+        }
+    }
+    if (interrupted()) {
+        endInterrupted();
+    }
+}
+
+void endInterrupted() {
+    (void)std::fflush(stdout);
+    (void)std::fflush(stderr);
+    const int signal = caughtSignal != 0 ? caughtSignal : SIGINT;
+    (void)std::signal(signal, SIG_DFL);
+    (void)std::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+// Files.
+
+bool identify(std::FILE* file, FileIdentity& identity) {
+    struct stat status {};
+    if (::fstat(::fileno(file), &status) != 0) {
+        return false;
+    }
+    identity = {static_cast<std::uint64_t>(status.st_dev),
+                static_cast<std::uint64_t>(status.st_ino), true};
+    return true;
+}
+
+namespace {
+
+bool isFile(const struct stat& status, const FileIdentity& file) {
+    return file.known && static_cast<std::uint64_t>(status.st_dev) == file.device &&
+           static_cast<std::uint64_t>(status.st_ino) == file.number;
+}
+
+// True when `name` may be replaced: nothing is there, or a file that is not
+// the container. A look that fails for any other reason refuses.
+bool mayReplace(const char* name, const FileIdentity& container, WriteFailure& failure) {
+    if (!container.known) {
+        return true;
+    }
+    struct stat status {};
+    if (::stat(name, &status) != 0) {
+        return errno == ENOENT || fail(failure, name, errno);
+    }
+    if (isFile(status, container)) {
+        failure = {name, kIsContainer};
+        return false;
+    }
+    return true;
+}
+
+bool lockFile(int descriptor, bool wait) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    return ::fcntl(descriptor, wait ? F_SETLKW : F_SETLK, &lock) == 0;
+}
+
+// A run holds a lock on each temporary file from just after creating it
+// until it has renamed it; only the run that created a temporary file
+// renames it. A temporary file that no run holds was left by a run that was
+// killed. This removes one under `temporaryName`: after waiting for the run
+// that holds it (with `wait`; without, such a file is left alone), and only
+// when the name still stands for the file locked. True when the name may be
+// taken anew; false, with `failure` filled, when it may not.
+bool clearTemporary(const std::string& temporaryName, bool wait, const FileIdentity& container,
+                    WriteFailure& failure) {
+    const char* path = temporaryName.c_str();
+    const int descriptor = ::open(path, O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        return errno == ENOENT || fail(failure, temporaryName, errno);
+    }
+    bool locked = false;
+    while (!(locked = lockFile(descriptor, wait)) && errno == EINTR && !interrupted()) {
+    }
+    struct stat held {};
+    struct stat named {};
+    bool cleared = false;
+    if (!locked || ::fstat(descriptor, &held) != 0) {
+        (void)fail(failure, temporaryName, errno);
+    } else if (::lstat(path, &named) != 0) {
+        cleared = errno == ENOENT || fail(failure, temporaryName, errno);
+    } else if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+        cleared = true;  // renamed by the run that held it; another stands there now
+    } else if (!S_ISREG(held.st_mode) || held.st_nlink != 1 || isFile(held, container)) {
+        failure = {temporaryName, isFile(held, container) ? kIsContainer : kNotTemporary};
+    } else {
+        cleared = ::unlink(path) == 0 || fail(failure, temporaryName, errno);
+    }
+    (void)::close(descriptor);
+    return cleared;
+}
+
+// Creates the temporary file and locks it. What stands under its name is
+// cleared first. A run that took the new file for one left by a killed run,
+// in the moment before it was locked, has removed it: then it is created
+// anew.
+int openTemporary(const std::string& temporaryName, const FileIdentity& container,
+                  WriteFailure& failure) {
+    const char* path = temporaryName.c_str();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int descriptor = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor < 0) {
+            if (errno != EEXIST) {
+                (void)fail(failure, temporaryName, errno);
+                return -1;
+            }
+            if (!clearTemporary(temporaryName, true, container, failure)) {
+                return -1;
+            }
+            continue;
+        }
+        // Only a run clearing the name can hold the lock, for a moment; an
+        // interrupt waits for it too, so that the file is never left. On a
+        // file system that has no locks the file is written unlocked.
+        while (!lockFile(descriptor, true) && errno == EINTR) {
+        }
+        struct stat held {};
+        if (::fstat(descriptor, &held) != 0) {
+            (void)fail(failure, temporaryName, errno);
+            (void)::unlink(path);
+            (void)::close(descriptor);
+            return -1;
+        }
+        if (held.st_nlink > 0) {
+            return descriptor;
+        }
+        (void)::close(descriptor);
+    }
+    failure = {temporaryName, "is taken by other runs again and again"};
+    return -1;
+}
+
+// Renames the temporary file to `name`. Where nothing stands under the name
+// yet, nothing needs a look; what stands there must not be the container,
+// unless it was `looked` at already.
+bool moveOver(const std::string& temporaryName, const char* name, bool looked,
+              const FileIdentity& container, WriteFailure& failure) {
+    const char* from = temporaryName.c_str();
+    if (!looked) {
+#ifdef RENAME_NOREPLACE
+        if (::renameat2(AT_FDCWD, from, AT_FDCWD, name, RENAME_NOREPLACE) == 0) {
+            return true;
+        }
+        // Some file systems cannot rename without replacing.
+        if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) {
+            return fail(failure, name, errno);
+        }
+#endif
+        if (!mayReplace(name, container, failure)) {
+            return false;
+        }
+    }
+    return ::rename(from, name) == 0 || fail(failure, name, errno);
+}
+
+}  // namespace
+
+bool replaceFile(const char* name, const std::string& temporaryName, const std::uint8_t* bytes,
+                 int length, bool looked, const FileIdentity& container, WriteFailure& failure) {
+    const int descriptor = openTemporary(temporaryName, container, failure);
+    if (descriptor < 0) {
+        return false;
+    }
+    bool done = true;
+    for (int at = 0; done && at < length;) {
+        const ::ssize_t count =
+            ::write(descriptor, bytes + at, static_cast<std::size_t>(length - at));
+        if (count > 0) {
+            at += static_cast<int>(count);
+        } else if (count == 0 || errno != EINTR) {
+            done = fail(failure, temporaryName, count == 0 ? ENOSPC : errno);
+        }
+    }
+    // Renamed while the lock is held, so that no other run takes the file
+    // over in between.
+    done = done && moveOver(temporaryName, name, looked, container, failure);
+    if (!done) {
+        (void)::unlink(temporaryName.c_str());
+    }
+    if (::close(descriptor) != 0 && done) {
+        done = fail(failure, name, errno);
+    }
+    return done;
+}
+
+void removeLeftover(const std::string& temporaryName, const FileIdentity& container) {
+    WriteFailure ignored;
+    (void)clearTemporary(temporaryName, false, container, ignored);
+}
+
+}  // namespace d88cut
