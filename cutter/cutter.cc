@@ -1,5 +1,6 @@
 #include "cutter/cutter.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -116,16 +117,20 @@ struct CommandLine {
     bool version = false;
     bool list = false;
     bool verbose = false;
-    bool valueMissing = false;
     const char* directory = nullptr;
+    const char* encoding = nullptr;
+    const char* valueMissing = nullptr;  // the option given without its value
     std::vector<const char*> paths;
+    // Paths that start with "-" before any "--": typing errors of options,
+    // where no file has the name.
+    std::vector<const char*> dashed;
 };
 
 // The options: whole arguments, recognised anywhere before "--". Every
 // other argument is a path. An option sets its field of the command line:
 // to its value where it takes one, to true where it does not.
 struct Option {
-    const char* shortName;
+    const char* shortName;  // nullptr where there is none
     const char* longName;
     const char* value;  // the name of its value, nullptr when it takes none
     bool CommandLine::*flag;
@@ -141,12 +146,35 @@ constexpr Option kOptions[] = {
     {"-l", "--list", nullptr, &CommandLine::list, nullptr,
      "list what a cut would give, writing nothing"},
     {"-v", "--verbose", nullptr, &CommandLine::verbose, nullptr, "say why a disk or file fails"},
+    {nullptr, "--encoding", "WHICH", nullptr, &CommandLine::encoding,
+     "messages in auto (the default), utf-8 or shift_jis"},
 };
+
+// The names that --encoding takes, in any letter case.
+struct EncodingName {
+    const char* name;
+    Encoding encoding;
+};
+constexpr EncodingName kEncodingNames[] = {
+    {"auto", Encoding::Auto},          {"utf-8", Encoding::Utf8},
+    {"utf8", Encoding::Utf8},          {"shift_jis", Encoding::ShiftJis},
+    {"shift-jis", Encoding::ShiftJis}, {"sjis", Encoding::ShiftJis},
+    {"cp932", Encoding::ShiftJis},
+};
+
+bool sameLetters(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) {
+            return false;
+        }
+    }
+    return *a == *b;
+}
 
 // The option that `argument` is, with its value when given as "--name=value".
 const Option* findOption(const char* argument, const char*& value) {
     for (const Option& option : kOptions) {
-        if (std::strcmp(argument, option.shortName) == 0 ||
+        if ((option.shortName != nullptr && std::strcmp(argument, option.shortName) == 0) ||
             std::strcmp(argument, option.longName) == 0) {
             return &option;
         }
@@ -173,12 +201,15 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         const Option* option = optionsEnded ? nullptr : findOption(argument, value);
         if (option == nullptr) {
             line.paths.push_back(argument);
+            if (!optionsEnded && argument[0] == '-' && argument[1] != '\0') {
+                line.dashed.push_back(argument);
+            }
         } else if (option->value == nullptr) {
             line.*(option->flag) = true;
         } else if (value != nullptr || i + 1 < argc) {
             line.*(option->setting) = value != nullptr ? value : argv[++i];
         } else {
-            line.valueMissing = true;
+            line.valueMissing = argument;
         }
     }
     return line;
@@ -190,18 +221,20 @@ void printHelp() {
         "Cut the catalogued files of the known disks in a D88 container.\n\n",
         stdout);
     for (const Option& option : kOptions) {
-        char names[40];
-        (void)std::snprintf(names, sizeof names, "%s, %s%s%s", option.shortName, option.longName,
-                            option.value != nullptr ? " " : "",
-                            option.value != nullptr ? option.value : "");
-        (void)std::printf("  %-21s %s\n", names, option.help);
+        std::string names = option.shortName != nullptr ? option.shortName + std::string(", ") : "    ";
+        names += option.longName;
+        if (option.value != nullptr) {
+            names += (option.shortName != nullptr ? " " : "=") + std::string(option.value);
+        }
+        (void)std::printf("  %-21s %s\n", names.c_str(), option.help);
     }
     (void)std::fputs(
         "  --                    end of options: what follows is the path\n\n"
         "Exit status: 0 when every file was cut whole; 1 on a wrong command line,\n"
         "a container or folder that cannot be opened or read, or a file that could\n"
         "not be read whole or written; 128+N when ended by signal N. Messages are\n"
-        "Shift_JIS but on a UTF-8 terminal. See d88cut(1).\n",
+        "Shift_JIS but on a UTF-8 terminal, unless --encoding says otherwise.\n"
+        "See d88cut(1).\n",
         stdout);
 }
 
@@ -230,27 +263,97 @@ std::string whyNotOpened(const char* path) {
     }
 }
 
-// What a run says of the `number`-th disk image of the container: a cut
-// names a known disk, and with -v tells on standard error why another is
-// not; a listing gives every disk its line.
-void tellDisk(Run& run, int number, const KnownDisk* known, const std::string& why) {
+// A line about the container and its disks: part of a listing, or with -v,
+// told on standard error beside what a cut says.
+void note(Run& run, const std::string& line) {
     if (run.listing) {
-        const std::string line =
-            diskLine(number) + (known != nullptr ? known->name : "not recognised: " + why) + "\n";
         (void)std::fputs(line.c_str(), stdout);
-    } else if (known != nullptr) {
-        putMessage(run, stdout, nullptr, known->message);
     } else if (run.verbose) {
-        const std::string line = diskLine(number) + "not recognised: " + why + "\n";
         (void)std::fflush(stdout);
         (void)std::fputs(line.c_str(), stderr);
         (void)std::fflush(stderr);
     }
 }
 
+// What a run says of the `number`-th disk image of the container: a cut
+// names a known disk, and with -v tells why another is not one; a listing
+// gives every disk its line.
+void tellDisk(Run& run, int number, const KnownDisk* known, const std::string& why) {
+    if (known != nullptr && !run.listing) {
+        putMessage(run, stdout, nullptr, known->message);
+    } else {
+        note(run, diskLine(number) + (known != nullptr ? known->name : "not recognised: " + why) + "\n");
+    }
+}
+
+// A plain line of the tool's own on standard error, for a person to read.
+void tell(Run& run, const std::string& line) {
+    (void)std::fflush(stdout);
+    if (run.screen(stderr) == Screen::Console) {
+        writeConsole(stderr, nullptr, line.c_str());
+    } else {
+        (void)std::fputs(line.c_str(), stderr);
+        (void)std::fflush(stderr);
+    }
+}
+
+std::string counted(std::size_t count, const char* what) {
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+// The path as a shell would take it back: as it is, or in quotes.
+std::string quoted(const std::string& path) {
+    bool plain = !path.empty();
+    for (const char ch : path) {
+        const auto byte = static_cast<unsigned char>(ch);
+        plain = plain && (std::isalnum(byte) != 0 || byte >= 0x80 ||
+                          std::strchr("._/+,:@%=-", ch) != nullptr);
+    }
+    if (plain) {
+        return path;
+    }
+    std::string text = "'";
+    for (const char ch : path) {
+        text += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    }
+    return text + "'";
+}
+
+// The closing word of a cut, for a person: how many files were cut and
+// where, and how many were not; or that no known disk was found.
+void summarise(Run& run) {
+    std::size_t written = 0;
+    std::size_t incomplete = 0;
+    std::size_t notWritten = 0;
+    for (const auto& [name, outcome] : run.names) {
+        written += outcome != Outcome::NotWritten ? 1 : 0;
+        incomplete += outcome == Outcome::Incomplete ? 1 : 0;
+        notWritten += outcome == Outcome::NotWritten ? 1 : 0;
+    }
+    std::string line = "d88cut: ";
+    if (!run.knownDisk) {
+        line += "no known disk in " + std::string(run.containerPath);
+        line += run.containerReadReported ? ", as far as it could be read" : "";
+        line += "; see why with: d88cut -l ";
+        line += (run.containerPath[0] == '-' ? "-- " : "") + quoted(run.containerPath);
+    } else {
+        line += counted(written, "file") + " cut into " + currentDirectory();
+        line += incomplete != 0 ? " (" + std::to_string(incomplete) + " incomplete)" : "";
+        line += notWritten != 0 ? "; " + counted(notWritten, "file") + " could not be cut" : "";
+    }
+    tell(run, line + "\n");
+}
+
+// True where nothing at all goes by the name `path`.
+bool nothingNamed(const char* path) {
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::not_found;
+}
+
 // Cuts (or lists) the container at `path`, into `directory` when one is
-// given; the result is the exit status.
-int cut(Run& run, const char* path, const char* directory) {
+// given; the result is the exit status. A path that `mayBeOption` was
+// perhaps meant as an option.
+int cut(Run& run, const char* path, const char* directory, bool mayBeOption) {
     run.containerPath = path;
     // The container's identity is taken at once, so that no output name can
     // ever stand for it; where the system cannot tell it, nothing is cut. A
@@ -260,6 +363,9 @@ int cut(Run& run, const char* path, const char* directory) {
             diskImage.file() != nullptr ? systemWords(errno) : whyNotOpened(path);
         putMessage(run, stderr, nullptr, kCannotOpenMessage);
         explain(run, path, why);
+        if (mayBeOption && run.toPerson() && nothingNamed(path)) {
+            tell(run, "d88cut: unknown option '" + std::string(path) + "'\nTry 'd88cut --help'.\n");
+        }
         return 1;
     }
     (void)containerReadFailed(run);  // in the scan of its disk headers
@@ -271,7 +377,13 @@ int cut(Run& run, const char* path, const char* directory) {
         explain(run, directory, systemWords(error));
         return 1;
     }
+    // Where the disks are said to run past the end of the file.
+    const std::int64_t fileSize = run.listing || run.verbose ? diskImage.fileSize() : -1;
     const int count = diskImage.diskCount();
+    if (count == 0 && fileSize >= 0 && fileSize < d88::kDiskHeaderSize) {
+        note(run, "no disk image: the file holds " + std::to_string(fileSize) +
+                      " bytes, fewer than a disk header (" + std::to_string(d88::kDiskHeaderSize) + ")\n");
+    }
     for (int i = 0; i < count; ++i) {
         if (interrupted()) {
             endInterrupted();
@@ -289,16 +401,32 @@ int cut(Run& run, const char* path, const char* directory) {
         }
         tellDisk(run, i + 1, known, why);
         if (known != nullptr) {
+            run.knownDisk = true;
             runCatalog(run, known->kind);
         }
-    }
-    if (!run.listing) {
-        if (interrupted()) {
-            endInterrupted();
+        const std::int64_t offset = diskImage.diskOffset();
+        const std::uint32_t size = diskImage.statedDiskSize();
+        if (fileSize >= 0 && offset >= 0 && offset + size > fileSize) {
+            note(run, "  (the file ends " + std::to_string(fileSize - offset) +
+                          " bytes into this disk image of " + std::to_string(size) + " bytes)\n");
         }
-        removeLeftovers(run);
+        if (i + 1 == d88::kMaxDisks && diskImage.disksBeyondLimit()) {
+            note(run, "disks after the " + std::to_string(d88::kMaxDisks) + "th: not read (at most " +
+                          std::to_string(d88::kMaxDisks) + " disk images are read)\n");
+        }
     }
-    return withOutputChecked(run.failed ? 1 : 0);
+    if (run.listing) {
+        return withOutputChecked(run.failed ? 1 : 0);
+    }
+    if (interrupted()) {
+        endInterrupted();
+    }
+    removeLeftovers(run);
+    const int status = withOutputChecked(run.failed ? 1 : 0);
+    if (run.toPerson()) {
+        summarise(run);
+    }
+    return status;
 }
 
 }  // namespace
@@ -309,6 +437,11 @@ Screen Run::screen(std::FILE* stream) {
         known = screenOf(stream);
     }
     return *known;
+}
+
+bool Run::wrote(std::string_view name) const {
+    const auto found = names.find(name);
+    return found != names.end() && found->second != Outcome::NotWritten;
 }
 
 // The difference between a cut and a listing for each file: a cut writes
@@ -329,6 +462,7 @@ bool fileGiven(Run& run, const char* name, const std::uint8_t* bytes, int length
         return false;
     }
     if (incomplete) {
+        run.names.insert_or_assign(name, Outcome::Incomplete);
         (void)std::fflush(stdout);
         putMessage(run, stderr, name, kIncompleteMessage);
     }
@@ -340,6 +474,7 @@ bool fileNotGiven(Run& run, const char* name) {
     if (run.listing) {
         (void)std::printf("  %s missing\n", name);
     } else {
+        (void)run.names.try_emplace(name, Outcome::NotWritten);
         (void)std::fflush(stdout);
         putMessage(run, stderr, name, kCannotReadMessage);
     }
@@ -368,20 +503,50 @@ void putMessage(Run& run, std::FILE* stream, const char* subject, const Message&
         writeConsole(stream, subject, message.utf8);
         return;
     }
+    const bool utf8 = run.encoding == Encoding::Utf8 ||
+                      (run.encoding == Encoding::Auto && screen == Screen::Utf8Terminal);
     // One write for the whole line, so that it stays whole on a shared console.
     std::string line = subject != nullptr ? subject : "";
-    line += screen == Screen::Utf8Terminal ? message.utf8 : message.shiftJis;
+    line += utf8 ? message.utf8 : message.shiftJis;
     (void)std::fputs(line.c_str(), stream);
     if (stream == stderr) {
         (void)std::fflush(stderr);  // some C runtimes buffer it when it is a file
     }
 }
 
-void explain(const Run& run, const std::string& path, const std::string& reason) {
-    if (run.verbose) {
-        (void)std::fprintf(stderr, "d88cut: %s: %s\n", path.c_str(), reason.c_str());
-        (void)std::fflush(stderr);
+void explain(Run& run, const std::string& path, const std::string& reason) {
+    if (run.verbose || run.toPerson()) {
+        tell(run, "d88cut: " + path + ": " + reason + "\n");
     }
+}
+
+// A wrong command line: the usage line, and for a person what is wrong
+// with it and where to look.
+int usage(Run& run, const CommandLine& line, const char* program) {
+    const bool toPerson = run.toPerson();
+    if (toPerson) {
+        std::size_t unknown = 0;
+        for (const char* argument : line.dashed) {
+            if (nothingNamed(argument)) {
+                tell(run, "d88cut: unknown option '" + std::string(argument) + "'\n");
+                ++unknown;
+            }
+        }
+        if (line.valueMissing != nullptr) {
+            tell(run, "d88cut: option '" + std::string(line.valueMissing) + "' needs a value\n");
+        } else if (line.paths.size() > unknown + 1) {
+            tell(run, "d88cut: one container at a time: " +
+                          std::to_string(line.paths.size() - unknown) + " were given\n");
+        } else if (line.paths.size() == 1 && line.encoding != nullptr) {
+            tell(run, "d88cut: --encoding takes auto, utf-8 or shift_jis, not '" +
+                          std::string(line.encoding) + "'\n");
+        }
+    }
+    (void)std::fprintf(stderr, kUsageFormat, program);
+    if (toPerson) {
+        tell(run, "Try 'd88cut --help'.\n");
+    }
+    return 1;
 }
 
 int runCutter(int argc, const char* const* argv) {
@@ -394,16 +559,21 @@ int runCutter(int argc, const char* const* argv) {
         (void)std::printf("d88cut %s\n", D88CUT_VERSION);
         return withOutputChecked(0);
     }
-    if (line.valueMissing || line.paths.size() != 1) {
-        const char* program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "d88cut";
-        (void)std::fprintf(stderr, kUsageFormat, program);
-        return 1;
-    }
     Run run;
     run.listing = line.list;
     run.verbose = line.verbose;
+    bool encodingKnown = line.encoding == nullptr;
+    for (const EncodingName& name : kEncodingNames) {
+        if (line.encoding != nullptr && sameLetters(line.encoding, name.name)) {
+            run.encoding = name.encoding;
+            encodingKnown = true;
+        }
+    }
+    if (line.valueMissing != nullptr || line.paths.size() != 1 || !encodingKnown) {
+        return usage(run, line, (argc > 0 && argv[0] != nullptr) ? argv[0] : "d88cut");
+    }
     catchInterrupts();
-    const int status = cut(run, line.paths.front(), line.directory);
+    const int status = cut(run, line.paths.front(), line.directory, !line.dashed.empty());
     releaseInterrupts();
     return status;
 }

@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
-#include <set>
+#include <map>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "cutter/messages.h"
 #include "cutter/system.h"
@@ -40,6 +41,15 @@ inline constexpr std::int32_t kMaxRecordLength = 0xFFFF;
 // The catalog of a disk kind, ending with its zero-size row.
 std::span<const CatalogEntry> catalogFor(DiskKind kind);
 
+// What the Japanese messages are written in: auto is UTF-8 on a terminal
+// whose locale speaks it and Shift_JIS anywhere else; a Windows console
+// shows them right whatever is asked.
+enum class Encoding { Auto, Utf8, ShiftJis };
+
+// How a catalogued name fared in a cut: written whole, written with bytes
+// that the disk could not give, or not written at all.
+enum class Outcome { Whole, Incomplete, NotWritten };
+
 // The state of one run of the tool. runCutter makes one for each command
 // line and hands it to every step, so that a second run in the same process
 // starts clean.
@@ -48,6 +58,7 @@ struct Run {
     // writes nothing; a verbose cut says why things fail.
     bool listing = false;
     bool verbose = false;
+    Encoding encoding = Encoding::Auto;
     // The container as it was given, for messages, and as the system knows
     // it, so that no output name that stands for it is ever written.
     const char* containerPath = "";
@@ -56,15 +67,21 @@ struct Run {
     // Set when the container could not be read, or a catalogued file could
     // not be read whole or not written: the exit status is then 1.
     bool failed = false;
-    // The names this run has replaced with files of its own: none of them is
-    // the container, so they need no second look, and their temporary files
-    // are gone. (Relative to the output folder, the current directory for
-    // the whole run.)
-    std::set<std::string, std::less<>> ownNames;
+    // Each catalogued name that this cut tried, and how it fared the last
+    // time (a file written once stays, whatever a later disk gives). A name
+    // this run wrote is not the container, needs no second look, and has
+    // no temporary file left. (Relative to the output folder, the current
+    // directory for the whole run.)
+    std::map<std::string, Outcome, std::less<>> names;
+    bool knownDisk = false;
     // What standard output and standard error show text on, asked once.
     std::optional<Screen> screens[2];
 
     Screen screen(std::FILE* stream);
+    // True when standard error is a terminal or a console: a person reads
+    // it, and the run explains itself.
+    bool toPerson() { return screen(stderr) != Screen::Bytes; }
+    bool wrote(std::string_view name) const;
 };
 
 // Runs the command line; the result is the exit status.
@@ -97,7 +114,8 @@ bool containerReadFailed(Run& run);
 // terminal whose locale speaks UTF-8, wide characters on a Windows console,
 // and the Shift_JIS bytes anywhere else.
 void putMessage(Run& run, std::FILE* stream, const char* subject, const Message& message);
-// In a verbose run, writes "d88cut: PATH: REASON" to standard error.
-void explain(const Run& run, const std::string& path, const std::string& reason);
+// In a verbose run, and to a person, writes "d88cut: PATH: REASON" to
+// standard error.
+void explain(Run& run, const std::string& path, const std::string& reason);
 
 }  // namespace d88cut

@@ -1,7 +1,6 @@
 // The two extraction modes and the safe writing of output files.
 #include <algorithm>
 #include <cstdio>
-#include <set>
 #include <string>
 
 #include "cutter/cutter.h"
@@ -33,11 +32,11 @@ bool writeReplacing(Run& run, const char* name, const std::uint8_t* bytes, int l
         failure = {name, "has no size"};
         return false;
     }
-    if (!replaceFile(name, temporaryNameOf(name), bytes, length, run.ownNames.contains(name),
-                     run.container, failure)) {
+    if (!replaceFile(name, temporaryNameOf(name), bytes, length, run.wrote(name), run.container,
+                     failure)) {
         return false;
     }
-    run.ownNames.emplace(name);
+    run.names.insert_or_assign(name, Outcome::Whole);
     return true;
 }
 
@@ -46,7 +45,7 @@ bool writeReplacing(Run& run, const char* name, const std::uint8_t* bytes, int l
 void removeLeftovers(Run& run) {
     for (DiskKind kind : {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB}) {
         for (const CatalogEntry& entry : catalogFor(kind)) {
-            if (entry.size != 0 && !run.ownNames.contains(entry.name)) {
+            if (entry.size != 0 && !run.wrote(entry.name)) {
                 removeLeftover(temporaryNameOf(entry.name), run.container);
             }
         }
@@ -66,6 +65,7 @@ bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int 
     putMessage(run, stderr, name, kCannotWriteMessage);
     explain(run, failure.path, failure.reason);
     run.failed = true;
+    (void)run.names.try_emplace(name, Outcome::NotWritten);
     return false;
 }
 

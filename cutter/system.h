@@ -30,6 +30,8 @@ void writeConsole(std::FILE* stream, const char* subject, const char* utf8);
 // Makes `path` the current directory; false, with errno set, when it cannot
 // be entered.
 [[nodiscard]] bool enterDirectory(const char* path);
+// The full path of the current directory, as the system names it.
+[[nodiscard]] std::string currentDirectory();
 // The system's words for an error number of the C library.
 [[nodiscard]] std::string systemWords(int error);
 

@@ -83,6 +83,16 @@ void writeConsole(std::FILE* stream, const char* subject, const char* utf8) {
 
 bool enterDirectory(const char* path) { return ::_chdir(path) == 0; }
 
+std::string currentDirectory() {
+    const DWORD length = GetCurrentDirectoryA(0, nullptr);
+    std::string path(length, '\0');
+    if (length == 0 || GetCurrentDirectoryA(length, path.data()) + 1 != length) {
+        return ".";
+    }
+    path.resize(length - 1);
+    return path;
+}
+
 std::string systemWords(int error) { return std::strerror(error); }
 
 // Interrupts.

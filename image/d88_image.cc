@@ -20,6 +20,7 @@ void D88Image::close() {
     }
     windowLength_ = 0;
     diskCount_ = 0;
+    disksBeyondLimit_ = false;
     mediaType_ = -1;
 }
 
@@ -73,15 +74,33 @@ bool D88Image::open(const char* path) {
 void D88Image::scan() {
     std::int32_t position = 0;
     diskCount_ = 0;
+    disksBeyondLimit_ = false;
     std::array<std::uint8_t, kDiskHeaderSize> header{};
     while (diskCount_ < kMaxDisks) {
         diskOffsets_[static_cast<std::size_t>(diskCount_)] = position;
         if (!seekTo(position) || !readExactly(header.data(), kDiskHeaderSize)) {
-            break;
+            return;
         }
         position = wrapAdd(position, static_cast<std::int32_t>(loadLe32(&header[kDiskSizeOffset])));
         ++diskCount_;
     }
+    // Not counted, but worth telling of.
+    disksBeyondLimit_ = seekTo(position) && readExactly(header.data(), kDiskHeaderSize);
+}
+
+std::int64_t D88Image::fileSize() {
+    if (file_ == nullptr) {
+        return -1;
+    }
+    if (std::fseek(file_, 0, SEEK_END) != 0) {
+        systemError_ = errno;
+        return -1;
+    }
+    const long size = std::ftell(file_);
+    if (size < 0) {
+        systemError_ = errno;
+    }
+    return size;
 }
 
 bool D88Image::selectDisk(int index) {

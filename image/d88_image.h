@@ -43,6 +43,15 @@ public:
     void setSectorRange(int first, int last);
     [[nodiscard]] const char* diskName() const { return diskName_.data(); }
     [[nodiscard]] int mediaType() const { return mediaType_; }
+    // Where the current disk begins in the file (-1 when none is current),
+    // and its length as its header states it.
+    [[nodiscard]] std::int32_t diskOffset() const { return diskOffset_; }
+    [[nodiscard]] std::uint32_t statedDiskSize() const { return static_cast<std::uint32_t>(diskSize_); }
+    // True when the walk of the disk headers stopped at the limit of disk
+    // images with a whole header still following the last one counted.
+    [[nodiscard]] bool disksBeyondLimit() const { return disksBeyondLimit_; }
+    // The length of the container file; -1 when the system cannot tell it.
+    [[nodiscard]] std::int64_t fileSize();
     // The system's error number from the latest opening, read or seek of the
     // container that the system reported as failed (the end of the file is no
     // failure); 0 when there was none since the opening or clearSystemError.
@@ -104,6 +113,7 @@ private:
     std::array<std::int32_t, kTrackCount> trackTable_{};
     std::int32_t mediaType_ = -1;
     std::array<char, kDiskNameSize + 1> diskName_{};
+    bool disksBeyondLimit_ = false;
     int systemError_ = 0;
     // The bytes of the file from windowStart_ on, windowLength_ of them.
     std::int64_t windowStart_ = 0;

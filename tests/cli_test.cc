@@ -60,6 +60,7 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         std::string prefix;
         int status;
         std::string err;
+        std::string out = {};
     } cases[] = {
         {"no argument", {}, "", 1, usage},
         {"two arguments", {"a", "b"}, "", 1, usage},
@@ -72,6 +73,13 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         {"a pipe with no writer", {"fifo"}, "mkfifo fifo && timeout 20 ", 1, kCannotOpen},
         {"a pipe on standard input", {"/dev/stdin"}, "echo data | ", 1, kCannotOpen},
         {"empty file", {"empty"}, "", 0, ""},
+        {"empty file listed", {"-l", "empty"}, "", 0, "",
+         "no disk image: the file holds 0 bytes, fewer than a disk header (688)\n"},
+        {"empty file, verbose", {"-v", "empty"}, "", 0,
+         "no disk image: the file holds 0 bytes, fewer than a disk header (688)\n"},
+        {"an encoding", {"--encoding", "utf-8", "empty"}, "", 0, ""},
+        {"an encoding in capitals", {"--encoding=Shift_JIS", "empty"}, "", 0, ""},
+        {"an encoding it does not know", {"--encoding=latin1", "empty"}, "", 1, usage},
         {"a path that starts with -", {"-x.d88"}, "", 0, ""},
         {"an option after --", {"--", "--help"}, "", 0, ""},
         {"an option spelt as a path", {"./--help"}, "", 0, ""},
@@ -99,7 +107,7 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         }
         const RunResult result = runTool(dir_.path(), c.args, c.prefix);
         EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.out, c.out);
         if (!c.err.empty() || c.status == 0) {
             EXPECT_EQ(result.err, c.err);
         }
@@ -121,7 +129,7 @@ TEST_F(CliTest, HelpAndVersion) {
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "");
         for (const char* option : {"-h, --help", "-V, --version", "-C, --directory DIR", "-l, --list",
-                                   "-v, --verbose", "d88cut(1)"}) {
+                                   "-v, --verbose", "--encoding=WHICH", "d88cut(1)"}) {
             EXPECT_NE(result.out.find(option), std::string::npos) << option;
         }
     }
@@ -197,24 +205,41 @@ TEST_F(CliTest, CutsIntoDirectory) {
 }
 
 // On a terminal whose locale speaks UTF-8 the Japanese messages are UTF-8;
-// through a pipe, or with another locale, they stay Shift_JIS.
+// through a pipe, or with another locale, they stay Shift_JIS, unless
+// --encoding says otherwise. A terminal is told why things fail, what is
+// wrong with a command line, and where the files went.
 TEST_F(CliTest, TerminalShowsUtf8) {
     if (std::getenv("D88CUT_COMMAND") != nullptr) {
         GTEST_SKIP() << "the terminal rule is this system's; a foreign build writes to no terminal here";
     }
-    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer({makeKnownDisk(DiskKind::DiskA, 2)})));
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(),
+                          buildContainer({makeKnownDisk(DiskKind::ProgramDisk, 1),
+                                          makeKnownDisk(DiskKind::DiskA, 2),
+                                          makeKnownDisk(DiskKind::DiskB, 3)})));
+    ASSERT_TRUE(writeFile((dir_ / "empty.d88").string(), {}));
+    fs::create_directory(dir_ / "out");
     const std::string utf8Recognised = "DISK A\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
     const std::string utf8CannotEnter = "none: \xE3\x83\x87\xE3\x82\xA3\xE3\x83\xAC";
     struct Case {
         const char* locale;
         std::string args;
         std::string shown;
+        int status = 0;
     } cases[] = {
         {"C.UTF-8", "c.d88", utf8Recognised},
         {"C", "c.d88", "DISK A" + kRecognised.substr(0, 14)},
         {"C.UTF-8", "c.d88 | cat", "DISK A" + kRecognised.substr(0, 14)},
-        {"C.UTF-8", "-C none c.d88", utf8CannotEnter},
-        {"C", "-C none c.d88", "none" + kCannotEnter.substr(0, 8)},
+        {"C.UTF-8", "--encoding=shift_jis c.d88", "DISK A" + kRecognised.substr(0, 14)},
+        {"C", "--encoding=utf-8 c.d88 | cat", utf8Recognised},
+        {"C.UTF-8", "-C none c.d88", utf8CannotEnter, 1},
+        {"C.UTF-8", "-C none c.d88", ".\r\nd88cut: none: No such file or directory\r\n", 1},
+        {"C", "-C none c.d88", "none" + kCannotEnter.substr(0, 8), 1},
+        {"C", "missing.d88", kCannotOpen.substr(0, 29) + "\r\nd88cut: missing.d88: No such file or directory\r\n", 1},
+        {"C", "--lsit c.d88", "d88cut: unknown option '--lsit'\r\nUsage: ", 1},
+        {"C", "--lsit c.d88", "[d88file]\r\nTry 'd88cut --help'.\r\n", 1},
+        {"C", "c.d88 empty.d88", "d88cut: one container at a time: 2 were given\r\nUsage: ", 1},
+        {"C", "-C out c.d88", "EXB015\r\nd88cut: 49 files cut into " + (dir_ / "out").string() + "\r\n"},
+        {"C", "empty.d88", "d88cut: no known disk in empty.d88; see why with: d88cut -l empty.d88\r\n"},
     };
     ScopedTempDir capture;
     for (const Case& c : cases) {
@@ -223,9 +248,11 @@ TEST_F(CliTest, TerminalShowsUtf8) {
                                     " && env -u LC_ALL -u LC_CTYPE LANG=" + c.locale + " script -qec " +
                                     shellQuote(toolCommand() + " " + c.args) + " /dev/null </dev/null >" +
                                     shellQuote((capture / "shown").string());
-        EXPECT_EQ(std::system(command.c_str()) == 0, c.args.find("none") == std::string::npos);
+        const int raw = std::system(command.c_str());
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
         const Bytes shown = fileBytes(capture / "shown");
-        EXPECT_NE(std::string(shown.begin(), shown.end()).find(c.shown), std::string::npos);
+        EXPECT_NE(std::string(shown.begin(), shown.end()).find(c.shown), std::string::npos)
+            << std::string(shown.begin(), shown.end());
     }
 }
 
@@ -238,6 +265,8 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
         std::string reason;
         std::string out = {};
         int status = 0;
+        std::string after = {};  // lines that follow the disk's line
+        std::size_t number = 0;  // the disk of the line, when not the last
     } cases[] = {
         {"kind digit 3", [](std::vector<Disk>& d) { putSignature(d.back(), '3'); },
          "unknown disk number 3"},
@@ -263,6 +292,18 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
              d.back().tracks[79].clear();
          },
          "no track side 79", "DISK A" + kRecognised, 1},
+        {"stated size past the end of the file",
+         [](std::vector<Disk>& d) {
+             putSignature(d.back(), '~');
+             d.back().diskSize = static_cast<std::uint32_t>(buildDisk(d.back()).size() + 5000);
+         },
+         "unknown disk number ~", "", 0, "  (the file ends 416688 bytes into this disk image of 421688 bytes)\n"},
+        {"more than 64 disk images",
+         [](std::vector<Disk>& d) {
+             putSignature(d.back(), '4');
+             d.insert(d.end(), 65, Disk{"MADE-UP 3", 0x50, {}, {}});
+         },
+         "no track side 79", "", 0, "disks after the 64th: not read (at most 64 disk images are read)\n", 64},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -273,7 +314,9 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
         const RunResult result = runTool(dir.path(), {"c.d88"});
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.out, c.out);
-        const std::string line = "disk " + std::to_string(disks.size()) + " \"MADE-UP 3\" 2D: not recognised: " + c.reason + "\n";
+        const std::string line = "disk " + std::to_string(c.number != 0 ? c.number : disks.size()) +
+                                 " \"MADE-UP 3\" " + (c.number != 0 ? "0x50" : "2D") +
+                                 ": not recognised: " + c.reason + "\n" + c.after;
         const RunResult listed = runTool(dir.path(), {"-l", "c.d88"});
         EXPECT_TRUE(listed.out.ends_with(line)) << listed.out;
         const RunResult verbose = runTool(dir.path(), {"c.d88", "-v"});
@@ -314,6 +357,11 @@ TEST_F(CliTest, DamagedDiskAfterIntactOne) {
         EXPECT_EQ(fileBytes(dir_ / name), first[name]) << name;
     }
     EXPECT_EQ(result.out.find("cutting ... QXGT02\n"), result.out.rfind("cutting ... QXGT02\n"));
+    // The same messages in UTF-8, wherever they go, when asked for.
+    const RunResult utf8 = runTool(dir_.path(), {"--encoding=utf-8", "c.d88"});
+    EXPECT_EQ(utf8.status, 1);
+    EXPECT_EQ(utf8.out, fromShiftJis(result.out));
+    EXPECT_EQ(utf8.err, fromShiftJis(result.err));
 }
 
 // A listing says what a cut would give, file by file, and touches nothing:

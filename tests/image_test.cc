@@ -46,10 +46,12 @@ TEST_F(ImageTest, ScanCountsDiskImages) {
     Bytes negativeSize = buildContainer({smallDisk(1), smallDisk(2)});
     putLe32(negativeSize, 0x1C, 0x80000000u);
     std::vector<Disk> many(65, smallDisk());
+    const std::vector<Disk> sixtyFour(64, smallDisk());
     struct Case {
         const char* name;
         Bytes bytes;
         int count;
+        bool beyond = false;  // a whole header follows the 64th
     } cases[] = {
         {"empty", {}, 0},
         {"shorter than a header", Bytes(0x2AF, 0), 0},
@@ -58,14 +60,21 @@ TEST_F(ImageTest, ScanCountsDiskImages) {
         {"cut inside the last disk", Bytes(one.begin(), one.end() - 100), 1},
         {"second header cut short", [&] { Bytes b = buildContainer({smallDisk(1), smallDisk(2)});
                                           truncateTo(b, one.size() + 0x2AF); return b; }(), 1},
-        {"more than 64", buildContainer(many), 64},
-        {"disk size 0 repeats the header", sizeZero, 64},
+        {"more than 64", buildContainer(many), 64, true},
+        {"64 and a header cut short", [&] { Bytes b = buildContainer(many);
+                                            truncateTo(b, b.size() - 1); return b; }(), 64, true},
+        {"64 and part of a header", [&] { Bytes b = buildContainer(sixtyFour);
+                                          b.resize(b.size() + 0x2AF); return b; }(), 64},
+        {"exactly 64", buildContainer(sixtyFour), 64},
+        {"disk size 0 repeats the header", sizeZero, 64, true},
         {"size beyond 2^31 ends the scan", negativeSize, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         openBytes(c.bytes);
         EXPECT_EQ(image_.diskCount(), c.count);
+        EXPECT_EQ(image_.disksBeyondLimit(), c.beyond);
+        EXPECT_EQ(image_.fileSize(), static_cast<std::int64_t>(c.bytes.size()));
     }
 }
 

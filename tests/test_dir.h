@@ -152,6 +152,17 @@ inline RunResult runTool(const fs::path& workDir, const std::vector<std::string>
     return result;
 }
 
+// Shift_JIS text as UTF-8, converted by the system's iconv.
+inline std::string fromShiftJis(const std::string& text) {
+    ScopedTempDir dir;
+    const std::string in = (dir / "in").string();
+    const std::string out = (dir / "out").string();
+    (void)writeFile(in, Bytes(text.begin(), text.end()));
+    const std::string command = "iconv -f CP932 -t UTF-8 " + shellQuote(in) + " >" + shellQuote(out);
+    const auto converted = std::system(command.c_str()) == 0 ? readFile(out) : std::nullopt;
+    return converted ? std::string(converted->begin(), converted->end()) : "(iconv failed)";
+}
+
 // Shift_JIS message bytes, as the tool writes them.
 inline const std::string kRecognised = "\x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
 inline const std::string kCannotOpen =
