@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Runs every command that README.md shows in its
+# Runs every command that README.md and docs/DEVELOPING.md show in their
 # ```sh and ```console blocks and the manual page in its example blocks
 # (.EX to .EE), as written, so that none can go stale unnoticed; a command
 # added to any of them is run from then on. A command that cannot run here as
 # written runs in the nearest form that proves it, and the script says which;
 # the long ones that .ci/run runs anyway are named and not run twice.
 #
-# The sh blocks of README.md run one at a time from the top of the
+# The sh blocks of the two documents run one at a time from the top of the
 # tree, as a new user would type them: as root, `sudo` being a shell function
 # (there may be no sudo), with apt's questions answered yes. A console block
 # shows a session: its lines that begin with "$ " are typed, the others are
@@ -253,6 +253,8 @@ else
   tail -n 40 "$log"
   failed=$((failed + 1))
 fi
+
+document docs/DEVELOPING.md
 
 echo "== docs/d88cut.1 (d88cut from build/dev/cutter, disks.d88 the sample container)"
 blocks docs/d88cut.1 '^\.EX$' '^\.EE$' "$work/manual"
