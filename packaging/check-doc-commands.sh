@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# Runs every command that README.md shows in its ```sh blocks and the manual
-# page in its example blocks (.EX to .EE), as written, so that none can go
-# stale unnoticed; a command added to either is run from then on. A command
-# that cannot run here as written runs in the nearest form that proves it,
-# and the script says which; the long ones that .ci/run runs anyway are
-# named and not run twice.
+# Runs every command that README.md and docs/DEVELOPING.md show in their
+# ```sh and ```console blocks and the manual page in its example blocks
+# (.EX to .EE), as written, so that none can go stale unnoticed; a command
+# added to any of them is run from then on. A command that cannot run here as
+# written runs in the nearest form that proves it, and the script says which;
+# the long ones that .ci/run runs anyway are named and not run twice.
 #
-# README blocks run one at a time from the top of the tree, as a new user
-# would type them: as root, `sudo` being a shell function (there may be no
-# sudo), with apt's questions answered yes. Whatever a block leaves at the top
-# of the tree (the example's `out`) is removed after it.
+# The sh blocks of the two documents run one at a time from the top of the
+# tree, as a new user would type them: as root, `sudo` being a shell function
+# (there may be no sudo), with apt's questions answered yes. A console block
+# shows a session: its lines that begin with "$ " are typed, the others are
+# what the terminal shows, a line "..." standing for any number of lines. Its
+# commands run in a terminal (script(1)) whose locale is UTF-8, where the
+# block before it left off, with the dev build's d88cut first on PATH, and
+# the terminal must show what the block shows. Whatever a document's blocks
+# leave at the top of the tree (the README's `try`) is removed after its last
+# block.
 # The manual's examples assume an installed d88cut and a container disks.d88:
 # they run in a scratch directory with the dev build's d88cut first on PATH
 # and the sample container as disks.d88, each block where the one before left
@@ -33,8 +39,11 @@ nearest() {
   run=$(sed 's/[[:space:]]#.*$//; s/[[:space:]]*$//' <<<"$1") note=
   case $run in
     "cmake --workflow --preset dev" | "cmake --workflow --preset asan" | \
-      "cmake --workflow --preset fuzz")
+      "cmake --workflow --preset fuzz" | packaging/check-packages.sh | \
+      packaging/test-under-wine.sh)
       run='' note="run by .ci/run, not twice" ;;
+    packaging/check-doc-commands.sh)
+      run='' note="this script, not again" ;;
     "cmake --workflow --preset bench")
       run="D88CUT_BENCH_ROUNDS=1 $run" note="one timed round instead of 41" ;;
     *=3600*)
@@ -51,7 +60,8 @@ nearest() {
   esac
   if [[ -n $run && $run == *fuzz* ]] && ! command -v clang++ >/dev/null; then
     run='' note="needs clang and libFuzzer"
-  elif [[ -n $run && $run == *mingw-w64* ]] && ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+  elif [[ -n $run && ($run == *mingw-w64* || $run == *"--preset windows") ]] &&
+    ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
     run='' note="needs MinGW-w64 (g++-mingw-w64-x86-64-posix)"
   fi
 }
@@ -68,16 +78,18 @@ count() {
 }
 
 # blocks FILE OPEN CLOSE DIR: writes each block of FILE between lines OPEN and
-# CLOSE (regular expressions) into DIR/1, DIR/2, ..., joining continued lines
-# and undoing the manual page's escapes.
+# CLOSE (regular expressions) into DIR/1.KIND, DIR/2.KIND, ..., KIND being
+# what follows the backquotes or the dot of the line OPEN (sh, console, EX).
+# Joins continued lines but in console blocks, and undoes the manual page's
+# escapes in its blocks.
 blocks() {
   mkdir -p "$4"
   awk -v first="$2" -v last="$3" -v dir="$4" '
-    $0 ~ first { n++; inside = 1; next }
+    $0 ~ first { n++; inside = 1; kind = $0; sub(/^[`.]*/, "", kind); next }
     $0 ~ last { inside = 0; next }
-    inside { gsub(/\\-/, "-"); gsub(/\\e/, "\\"); gsub(/\\\(aq/, "'\''"); gsub(/\\&/, "")
-             if (sub(/\\$/, "")) { held = held $0; next }
-             print held $0 > (dir "/" n); held = "" }' "$1"
+    inside && kind == "EX" { gsub(/\\-/, "-"); gsub(/\\e/, "\\"); gsub(/\\\(aq/, "'\''"); gsub(/\\&/, "") }
+    inside && kind != "console" && sub(/\\$/, "") { held = held $0; next }
+    inside { print held $0 > (dir "/" n "." kind); held = "" }' "$1"
 }
 
 # run_block FILE START LOG: runs the commands of block FILE with bash from
@@ -118,6 +130,56 @@ EOF
   fi
 }
 
+# matches EXPECTED ACTUAL: whether the lines of file ACTUAL are those of file
+# EXPECTED, where a line "..." stands for any number of lines. Each run of
+# lines between two "..." is taken where it first fits, which is enough.
+matches() {
+  awk 'FILENAME == ARGV[1] { want[++n] = $0; next } { got[++m] = $0 }
+    # fits(S, E, K): whether wanted lines S..E are the lines got from K on
+    function fits(s, e, k,   i) {
+      for (i = s; i <= e; i++) if (k + i - s > m || got[k + i - s] != want[i]) return 0
+      return 1
+    }
+    END {
+      pos = 1; s = 1
+      for (i = 1; i <= n + 1; i++) {
+        if (i <= n && want[i] != "...") continue
+        len = i - s  # the run s..i-1
+        if (s == 1 && i > n) exit !(len == m && fits(1, n, 1))
+        if (s == 1) {
+          if (!fits(1, i - 1, 1)) exit 1
+          pos = len + 1
+        } else if (i > n) {
+          if (m - len + 1 < pos || !fits(s, n, m - len + 1)) exit 1
+        } else {
+          for (k = pos; k + len - 1 <= m && !fits(s, i - 1, k); k++) continue
+          if (k + len - 1 > m) exit 1
+          pos = k + len
+        }
+        s = i + 1
+      }
+    }' "$1" "$2"
+}
+
+# run_console_block FILE START LOG: runs the "$ " lines of block FILE in one
+# bash in a terminal whose locale is UTF-8, from directory START, and checks
+# that the terminal shows the block's other lines; the directory it ends in
+# goes to $work/pwd.
+run_console_block() {
+  local script=$work/console.sh expected=$work/expected line
+  sed -n 's/^\$ //p' "$1" | while IFS= read -r line; do printf '  $ %s\n' "$line"; done
+  as_written=$((as_written + $(grep -c '^\$ ' "$1")))
+  grep -v '^\$ ' "$1" >"$expected" || true
+  { printf 'cd %q\n' "$2"; sed -n 's/^\$ //p' "$1"; printf 'pwd >%q\n' "$work/pwd"; } >"$script"
+  LC_ALL=C.UTF-8 timeout 300 script -qec "bash $script" /dev/null </dev/null 2>&1 |
+    tr -d '\r' >"$3" || true
+  if ! matches "$expected" "$3"; then
+    echo "FAILED: the terminal did not show what the block shows (- shown, + the terminal's):"
+    diff -u "$expected" "$3" | tail -n +3 | head -n 40 || true
+    failed=$((failed + 1))
+  fi
+}
+
 # run_windows_block FILE LOG: runs block FILE as a batch file in wine's cmd,
 # in a fresh folder holding the sample container as disks.d88.
 run_windows_block() {
@@ -153,17 +215,30 @@ fi
 sample=$work/disks.d88
 build/dev/tests/make_sample "$sample"
 
-echo "== README.md"
-blocks README.md '^```sh$' '^```$' "$work/readme"
-for block in $(ls "$work/readme" | sort -n); do
+# document FILE: runs the sh and console blocks of the Markdown FILE in order.
+document() {
+  local dir=$work/$(basename "$1" .md) block before left
+  echo "== $1"
+  blocks "$1" '^```(sh|console)$' '^```$' "$dir"
   before=$(LC_ALL=C ls -A)
-  APT_CONFIG=$work/apt.conf DEBIAN_FRONTEND=noninteractive \
-    run_block "$work/readme/$block" "$root" "$work/readme-$block.log"
+  echo "$root" >"$work/pwd"
+  for block in $(ls "$dir" | sort -n); do
+    case $block in
+      *.console)
+        PATH=$root/build/dev/cutter:$PATH \
+          run_console_block "$dir/$block" "$(cat "$work/pwd")" "$dir-$block.log" ;;
+      *)
+        APT_CONFIG=$work/apt.conf DEBIAN_FRONTEND=noninteractive \
+          run_block "$dir/$block" "$root" "$dir-$block.log" ;;
+    esac
+  done
   for left in $(LC_ALL=C comm -13 <(echo "$before") <(LC_ALL=C ls -A)); do
-    echo "      (removed ./$left, left by the block)"
+    echo "      (removed ./$left, left by its blocks)"
     rm -rf "./$left"
   done
-done
+}
+
+document README.md
 
 # The first command needs no GoogleTest, as the README says.
 echo "== README.md: cmake --workflow --preset demo, GoogleTest hidden"
@@ -178,6 +253,8 @@ else
   tail -n 40 "$log"
   failed=$((failed + 1))
 fi
+
+document docs/DEVELOPING.md
 
 echo "== docs/d88cut.1 (d88cut from build/dev/cutter, disks.d88 the sample container)"
 blocks docs/d88cut.1 '^\.EX$' '^\.EE$' "$work/manual"
