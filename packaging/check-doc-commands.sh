@@ -131,13 +131,27 @@ EOF
 }
 
 # matches EXPECTED ACTUAL: whether the lines of file ACTUAL are those of file
-# EXPECTED, where a line "..." stands for any number of lines. Each run of
-# lines between two "..." is taken where it first fits, which is enough.
+# EXPECTED, where a line "..." stands for any number of lines, and "..." in a
+# line for any text (a path that differs from machine to machine). Each run
+# of lines between two "..." is taken where it first fits, which is enough.
 matches() {
   awk 'FILENAME == ARGV[1] { want[++n] = $0; next } { got[++m] = $0 }
+    # like(G, W): whether line G is line W, "..." in W standing for any text
+    function like(g, w,   parts, count, j, at) {
+      if (g == w) return 1
+      count = split(w, parts, /\.\.\./)
+      if (count < 2 || substr(g, 1, length(parts[1])) != parts[1]) return 0
+      g = substr(g, length(parts[1]) + 1)
+      for (j = 2; j < count; j++) {
+        at = index(g, parts[j])
+        if (at == 0) return 0
+        g = substr(g, at + length(parts[j]))
+      }
+      return length(g) >= length(parts[count]) && substr(g, length(g) - length(parts[count]) + 1) == parts[count]
+    }
     # fits(S, E, K): whether wanted lines S..E are the lines got from K on
     function fits(s, e, k,   i) {
-      for (i = s; i <= e; i++) if (k + i - s > m || got[k + i - s] != want[i]) return 0
+      for (i = s; i <= e; i++) if (k + i - s > m || !like(got[k + i - s], want[i])) return 0
       return 1
     }
     END {
