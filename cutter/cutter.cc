@@ -221,10 +221,13 @@ void printHelp() {
         "Cut the catalogued files of the known disks in a D88 container.\n\n",
         stdout);
     for (const Option& option : kOptions) {
-        std::string names = option.shortName != nullptr ? option.shortName + std::string(", ") : "    ";
-        names += option.longName;
+        std::string names = "    ";
+        if (option.shortName != nullptr) {
+            names.assign(option.shortName).append(", ");
+        }
+        names.append(option.longName);
         if (option.value != nullptr) {
-            names += (option.shortName != nullptr ? " " : "=") + std::string(option.value);
+            names.append(option.shortName != nullptr ? " " : "=").append(option.value);
         }
         (void)std::printf("  %-21s %s\n", names.c_str(), option.help);
     }

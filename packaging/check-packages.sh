@@ -5,9 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The manual page must give no warning at all.
-for device in ps utf8; do
-  warnings=$(groff -man -ww -z -T"$device" docs/d88cut.1 2>&1)
+# The manual page must give no warning at all, read as the UTF-8 it is (its
+# Japanese messages need a device that has their characters).
+for device in utf8; do
+  warnings=$(groff -k -man -ww -z -T"$device" docs/d88cut.1 2>&1)
   if [ -n "$warnings" ]; then
     echo "docs/d88cut.1 ($device):" >&2
     echo "$warnings" >&2

@@ -176,5 +176,22 @@ TEST(CommandLineTest, EachRunLooksAtItsNamesAnew) {
     EXPECT_EQ(readFile((dir / "PROG").string()), container);
 }
 
+// Whoever searches the manual for what the screen shows finds it: every
+// Japanese message is there in its UTF-8 text.
+TEST(ManualTest, ShowsEveryMessageAsItReads) {
+    const auto page = readFile(std::string(D88CUT_REALDATA_DIR) + "/../../docs/d88cut.1");
+    ASSERT_TRUE(page.has_value());
+    const std::string text(page->begin(), page->end());
+    for (const d88cut::Message* message :
+         {&d88cut::kProgramDiskMessage, &d88cut::kDiskAMessage, &d88cut::kDiskBMessage,
+          &d88cut::kCannotOpenMessage, &d88cut::kCannotWriteMessage, &d88cut::kCannotReadMessage,
+          &d88cut::kIncompleteMessage, &d88cut::kCannotEnterMessage}) {
+        std::string shown = message->utf8;
+        shown = shown.substr(shown.starts_with(": ") ? 2 : 0);
+        shown.pop_back();  // the line end
+        EXPECT_NE(text.find(shown), std::string::npos) << shown;
+    }
+}
+
 }  // namespace
 }  // namespace d88test
