@@ -39,11 +39,14 @@ nearest() {
   run=$(sed 's/[[:space:]]#.*$//; s/[[:space:]]*$//' <<<"$1") note=
   case $run in
     "cmake --workflow --preset dev" | "cmake --workflow --preset asan" | \
-      "cmake --workflow --preset fuzz" | packaging/check-packages.sh | \
+      "cmake --workflow --preset fuzz" | "cmake --workflow --preset web" | \
+      "node --test web/page.test.mjs" | packaging/check-packages.sh | \
       packaging/test-under-wine.sh)
       run='' note="run by .ci/run, not twice" ;;
     packaging/check-doc-commands.sh)
       run='' note="this script, not again" ;;
+    "python3 -m http.server "*)
+      run="serve_briefly $run" note="in the background, until the page has been fetched from it" ;;
     "cmake --workflow --preset bench")
       run="D88CUT_BENCH_ROUNDS=1 $run" note="one timed round instead of 41" ;;
     *=3600*)
@@ -60,6 +63,8 @@ nearest() {
   esac
   if [[ -n $run && $run == *fuzz* ]] && ! command -v clang++ >/dev/null; then
     run='' note="needs clang and libFuzzer"
+  elif [[ -n $run && $run == *build/web/site* && ! -f build/web/site/index.html ]]; then
+    run='' note="needs the web build (cmake --workflow --preset web)"
   elif [[ -n $run && ($run == *mingw-w64* || $run == *"--preset windows") ]] &&
     ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
     run='' note="needs MinGW-w64 (g++-mingw-w64-x86-64-posix)"
@@ -100,6 +105,17 @@ run_block() {
     cat <<'EOF'
 set -euo pipefail
 sudo() { "$@"; }
+# Runs a web server on port 8000 in the background until the page answers.
+serve_briefly() {
+  "$@" >/dev/null 2>&1 &
+  local server=$! page=''
+  for _ in $(seq 50); do
+    page=$(curl -fsS http://127.0.0.1:8000/ 2>/dev/null) && break
+    sleep 0.2
+  done
+  kill "$server"
+  [[ $page == *d88cut* ]]
+}
 # Removes what `cmake --install DIR` installed, and the folders of its own.
 undo_install() {
   xargs -d '\n' rm -f -- <"$1/install_manifest.txt"
