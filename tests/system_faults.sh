@@ -6,13 +6,15 @@
 # - every output name holds a whole file: its earlier contents or the new;
 # - the container is intact;
 # - a failed run leaves no temporary file, ends with status 1 and says so;
-#   a run with status 0 gave every file and line exactly;
-# - an interrupted run ends as the signal ends it (status 130 for SIGINT),
+#   a run with status 0 gave every file and line exactly; a failed close of
+#   a temporary file fails the run;
+# - an interrupted run is killed by the signal (status 130 for SIGINT),
 #   leaves no temporary file, and the files whose cutting lines it printed
 #   are new, the others earlier;
 # - after a kill, the next run cuts every file and leaves no temporary file.
 # Then it fails each stat of a run whose container is named like an output,
-# and lets pairs of runs write one folder at the same time.
+# lets pairs of runs write one folder at the same time (once with one run
+# held in its first write), and fails the first write of a long listing.
 #
 # usage: system_faults.sh D88CUT MAKE_SAMPLE; exit status 77 when strace is
 # missing or cannot trace here.
@@ -54,7 +56,7 @@ run() {
   rm -rf run
   cp -a old run
   # (The shell's own word on a killed run goes nowhere.)
-  { (cd run && strace -o /dev/null -f "$@" "$tool" ../c.d88 >../run.out 2>../run.err); } 2>/dev/null
+  { (cd run && strace -o ../run.trace -f "$@" "$tool" ../c.d88 >../run.out 2>../run.err); } 2>/dev/null
   status=$?
   runs=$((runs + 1))
 }
@@ -106,23 +108,27 @@ check_no_leftover() {
 rm -rf run && cp -a old run
 (cd run && strace -o ../trace "$tool" ../c.d88 >/dev/null 2>&1)
 # Those that change the folder are marked: creating, writing, truncating,
-# renaming and removing files.
+# renaming and removing files; and the closes of temporary files.
 calls=$(awk -F'(' '
   /^[a-z_0-9]+\(/ {
     n[$1]++
     changes = /^openat.*O_CREAT/ || /^(ftruncate|rename|renameat2|unlink)\(/ || (/^write\(/ && !/^write\([12],/)
-    if (opened) print $1, n[$1], changes ? "changes" : ""
+    closes = /^close\(/ && ($2 + 0) in temporary
+    if (closes) delete temporary[$2 + 0]
+    if (opened) print $1, n[$1], changes ? "changes" : closes ? "temporary" : ""
   }
+  /^openat.*\.d88cut", .*O_CREAT/ { fd = $0; sub(/.*= /, "", fd); temporary[fd + 0] = 1 }
   /^openat\(AT_FDCWD, "..\/c.d88"/ { opened = 1 }' trace)
 folder_calls=$(grep ' changes$' <<<"$calls")
 
-while read -r call count _; do
+while read -r call count mark; do
   what="$call #$count fails"
   run --seccomp-bpf -e trace="$call" -e inject="$call:error=EIO:when=$count"
   check_whole "$what"
   check_no_leftover "$what"
   case $status in
     0) cmp -s run.out new.out && [ ! -s run.err ] || problem "$what: status 0 with other output"
+       [ "$mark" != temporary ] || problem "$what: a temporary file's close failed, status 0"
        check_cut "$what, status 0" new ;;
     1) [ -s run.err ] || ! cmp -s run.out new.out || problem "$what: status 1 without a word"
        # A failing read or seek (only the container is read) is told once:
@@ -144,6 +150,7 @@ while read -r call count _; do
   check_whole "$what"
   check_no_leftover "$what"
   [ "$status" -eq $((128 + $(kill -l "$signal"))) ] || problem "$what: status $status"
+  grep -q "+++ killed by SIG$signal +++" run.trace || problem "$what: not killed by the signal"
   head -c "$(stat -c %s run.out)" new.out | cmp -s - run.out || problem "$what: output is not what was printed"
   check_cut "$what" printed
 done <<<"$folder_calls"
@@ -187,6 +194,30 @@ for pair in 1 2 3 4 5; do
   look
   check_cut "concurrent runs $pair" new
 done
+
+# A run held in its first write (of a temporary file) while another cuts
+# the same folder: the other waits for the file that the first holds, and
+# both succeed.
+rm -rf run && cp -a old run
+(cd run && strace -o /dev/null -e trace=write -e inject=write:delay_enter=1500000:when=1 \
+  "$tool" ../c.d88 >/dev/null 2>&1) &
+first=$!
+timeout 5 bash -c 'until ls -A run | grep -q d88cut; do sleep 0.02; done' ||
+  problem "a run held in a write: no temporary file while held"
+(cd run && "$tool" ../c.d88 >/dev/null 2>&1)
+second=$?
+wait "$first" && [ "$second" -eq 0 ] || problem "a run held in a write: a run failed"
+runs=$((runs + 2))
+check_no_leftover "a run held in a write"
+look
+check_cut "a run held in a write" new
+
+# A listing whose first write fails and later ones succeed: status 1.
+strace -o run.trace -e trace=write -e inject=write:error=EIO:when=1 "$tool" -l c64.d88 >/dev/null 2>&1
+status=$?
+runs=$((runs + 1))
+[ "$(grep -c '^write(1,' run.trace)" -gt 1 ] || problem "the listing was written at once"
+[ "$status" -eq 1 ] || problem "a listing's first write fails: status $status"
 
 echo "$runs runs, $(wc -l <<<"$calls") calls failed in turn, $(wc -l <<<"$folder_calls") interrupted and killed at: $problems failures"
 [ "$problems" -eq 0 ]
