@@ -231,7 +231,8 @@ void printHelp() {
         }
         (void)std::printf("  %-21s %s\n", names.c_str(), option.help);
     }
-    (void)std::fputs("  --                    end of options: what follows is the path\n\n", stdout);
+    (void)std::fputs("  --                    end of options: what follows is the path\n\n",
+                     stdout);
     (void)std::fputs(kHelpNotes, stdout);
 }
 
@@ -338,7 +339,8 @@ int cut(Run& run, const char* path, const char* directory, bool mayBeOption) {
     // The container's identity is taken at once, so that no output name can
     // ever stand for it; where the system cannot tell it, nothing is cut. A
     // listing writes nowhere, so it needs none.
-    if (!openContainer(diskImage, path) || (!run.listing && !identify(diskImage.file(), run.container))) {
+    if (!openContainer(diskImage, path) ||
+        (!run.listing && !identify(diskImage.file(), run.container))) {
         const std::string why =
             diskImage.file() != nullptr ? systemWords(errno) : whyNotOpened(path);
         putMessage(run, stderr, nullptr, kCannotOpenMessage);

@@ -4,6 +4,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -115,7 +117,8 @@ std::string bytesOf(const std::string& text, bool utf8) {
 // In double quotes where the command prompt would split it or take a
 // character for its own; no Windows name holds a double quote.
 std::string commandWord(const std::string& path) {
-    const bool plain = !path.empty() && path.find_first_of(" \t&()[]{}^=;!'+,`~%<>|") == std::string::npos;
+    const bool plain =
+        !path.empty() && path.find_first_of(" \t&()[]{}^=;!'+,`~%<>|") == std::string::npos;
     return plain ? path : "\"" + path + "\"";
 }
 
@@ -176,9 +179,10 @@ bool inConsoleOfItsOwn() {
 const char kHowToStart[] =
     "d88cut cuts the files of the PROGRAM DISK, DISK A and DISK B out of a D88\n"
     "file. Drop a D88 file onto d88cut.exe: its files are cut into the folder\n"
-    "that holds it. Or run it in a console (Command Prompt): d88cut.exe\n"
-    "disks.d88 cuts into the current folder, d88cut.exe --help lists the\n"
-    "options. The manual is d88cut.txt, beside d88cut.exe.\n";
+    "that holds it. Or run it in a console (Command Prompt):\n"
+    "  d88cut.exe disks.d88    cuts into the current folder\n"
+    "  d88cut.exe --help       lists the options\n"
+    "The manual is d88cut.txt, beside d88cut.exe.\n";
 
 void waitForEnter() {
     (void)std::fflush(stdout);
@@ -259,8 +263,9 @@ bool mayReplace(const char* name, const FileIdentity& container, WriteFailure& f
         return true;
     }
     // Opened for no access at all, which no other program's sharing refuses.
-    HANDLE file = CreateFileW(wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file =
+        CreateFileW(wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || fail(failure, name, error);
@@ -288,8 +293,9 @@ HANDLE openTemporary(const std::string& temporaryName, bool create, const FileId
     // Another run that writes the same name holds it for a moment; a program
     // that holds it for half a minute is given up on.
     for (int wait = 0; wait < 3000 && !interrupted(); ++wait) {
-        file = CreateFileW(wide(temporaryName.c_str()).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                           create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = CreateFileW(wide(temporaryName.c_str()).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                           nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION || !create) {
             break;
         }

@@ -85,7 +85,8 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         {"a pipe on standard input", {"/dev/stdin"}, "echo data | ", 1, kCannotOpen},
         // Standard input a pipe that never ends: a run that read it would
         // never end.
-        {"standard input never read", {"empty"}, "mkfifo fifo && exec 3<>fifo && timeout 20 <&3 ", 0, ""},
+        {"standard input never read", {"empty"},
+         "mkfifo fifo && exec 3<>fifo && timeout 20 <&3 ", 0, ""},
         {"empty file", {"empty"}, "", 0, ""},
         {"empty file listed", {"-l", "empty"}, "", 0, "",
          "no disk image: the file holds 0 bytes, fewer than a disk header (688)\n"},
@@ -100,7 +101,8 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         {"into a folder", {"-C", "folder", "empty"}, "", 0, ""},
         {"folder missing", {"empty", "-C", "missing"}, "", 1, "missing" + kCannotEnter},
         {"folder is a file", {"--directory", "-x.d88", "empty"}, "", 1, "-x.d88" + kCannotEnter},
-        {"folder named in Japanese, in UTF-8", {"--encoding=utf-8", "-C", kJapaneseFolder, "empty"}, "", 1,
+        {"folder named in Japanese, in UTF-8",
+         {"--encoding=utf-8", "-C", kJapaneseFolder, "empty"}, "", 1,
          kJapaneseFolder + fromShiftJis(kCannotEnter)},
         {"the container is opened first", {"-C", "missing", "missing"}, "", 1, kCannotOpen},
         {"why not opened", {"-v", "missing"}, "", 1,
@@ -152,8 +154,8 @@ TEST_F(CliTest, HelpAndVersion) {
         const RunResult result = runTool(dir_.path(), args);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "");
-        std::vector<std::string> shown = {"-h, --help", "-V, --version", "-C, --directory DIR", "-l, --list",
-                                          "-v, --verbose", "--encoding=WHICH"};
+        std::vector<std::string> shown = {"-h, --help",    "-V, --version", "-C, --directory DIR",
+                                          "-l, --list",    "-v, --verbose", "--encoding=WHICH"};
         shown.insert(shown.end(), notes.begin(), notes.end());
         for (const std::string& text : shown) {
             EXPECT_NE(result.out.find(text), std::string::npos) << text;
@@ -306,9 +308,9 @@ TEST_F(CliTest, TerminalShowsUtf8) {
 
 // Started in a console of its own, as from Explorer (wine start /wait gives
 // one, with input at its end at once) with a file dropped onto it (its full
-// path the argument, its folder the current one), the tool ends with its summary, or
-// says how it is used when given nothing to cut, and waits for Enter, which
-// ends with the input. Wine shows such a console nowhere: D88CUT_CONSOLE_LOG
+// path the argument, its folder the current one), the tool ends with its
+// summary, or says how it is used when given nothing to cut, and waits for
+// Enter, which ends with the input. Wine shows such a console nowhere: D88CUT_CONSOLE_LOG
 // has the tool copy what it writes there into a file. (Its status is no
 // concern here: wine's console takes no writes, so the cutting lines are
 // lost and the status is 1.)
@@ -332,8 +334,12 @@ TEST_F(CliTest, ConsoleOfItsOwn) {
         std::size_t files;
     } cases[] = {
         {{here + "\\" + kJapaneseContainer},
-         fromShiftJis("DISK B" + kRecognised) + "d88cut: 49 files cut into " + here + "\n" + wait, 49},
-        {{empty}, "d88cut: no known disk in " + empty + "; see why with: d88cut -l \"" + empty + "\"\n" + wait, 0},
+         fromShiftJis("DISK B" + kRecognised) + "d88cut: 49 files cut into " + here + "\n" + wait,
+         49},
+        {{empty},
+         "d88cut: no known disk in " + empty + "; see why with: d88cut -l \"" + empty + "\"\n" +
+             wait,
+         0},
         {{}, "The manual is d88cut.txt, beside d88cut.exe.\n" + wait, 0},
     };
     ScopedTempDir capture;
@@ -341,8 +347,8 @@ TEST_F(CliTest, ConsoleOfItsOwn) {
     std::replace(log.begin(), log.end(), '/', '\\');
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "nothing to cut" : c.args.front());
-        std::string line = "D88CUT_CONSOLE_LOG=" + shellQuote(log) + " timeout 60 wine start /d " + shellQuote(here) +
-                           " /wait /unix " + command.substr(5);
+        std::string line = "D88CUT_CONSOLE_LOG=" + shellQuote(log) + " timeout 60 wine start /d " +
+                           shellQuote(here) + " /wait /unix " + command.substr(5);
         for (const std::string& arg : c.args) {
             line += " " + shellQuote(arg);
         }
