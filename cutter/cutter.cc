@@ -231,14 +231,9 @@ void printHelp() {
         }
         (void)std::printf("  %-21s %s\n", names.c_str(), option.help);
     }
-    (void)std::fputs(
-        "  --                    end of options: what follows is the path\n\n"
-        "Exit status: 0 when every file was cut whole; 1 on a wrong command line,\n"
-        "a container or folder that cannot be opened or read, or a file that could\n"
-        "not be read whole or written; 128+N when ended by signal N. Messages are\n"
-        "Shift_JIS but on a UTF-8 terminal, unless --encoding says otherwise.\n"
-        "See d88cut(1).\n",
-        stdout);
+    (void)std::fputs("  --                    end of options: what follows is the path\n\n",
+                     stdout);
+    (void)std::fputs(kHelpNotes, stdout);
 }
 
 // Progress lines that could not be written (a full disk behind a
@@ -254,7 +249,7 @@ std::string whyNotOpened(const char* path) {
         return systemWords(error);
     }
     std::error_code ignored;
-    switch (std::filesystem::status(path, ignored).type()) {
+    switch (std::filesystem::status(pathOf(path), ignored).type()) {
         case std::filesystem::file_type::directory:
             return "is a directory";
         case std::filesystem::file_type::fifo:
@@ -295,31 +290,13 @@ void tell(Run& run, const std::string& line) {
     if (run.screen(stderr) == Screen::Console) {
         writeConsole(stderr, nullptr, line.c_str());
     } else {
-        (void)std::fputs(line.c_str(), stderr);
+        (void)std::fputs(bytesOf(line, run.writesUtf8(stderr)).c_str(), stderr);
         (void)std::fflush(stderr);
     }
 }
 
 std::string counted(std::size_t count, const char* what) {
     return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
-}
-
-// The path as a shell would take it back: as it is, or in quotes.
-std::string quoted(const std::string& path) {
-    bool plain = !path.empty();
-    for (const char ch : path) {
-        const auto byte = static_cast<unsigned char>(ch);
-        plain = plain && (std::isalnum(byte) != 0 || byte >= 0x80 ||
-                          std::strchr("._/+,:@%=-", ch) != nullptr);
-    }
-    if (plain) {
-        return path;
-    }
-    std::string text = "'";
-    for (const char ch : path) {
-        text += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    }
-    return text + "'";
 }
 
 // The closing word of a cut, for a person: how many files were cut and
@@ -338,7 +315,7 @@ void summarise(Run& run) {
         line += "no known disk in " + std::string(run.containerPath);
         line += run.containerReadReported ? ", as far as it could be read" : "";
         line += "; see why with: d88cut -l ";
-        line += (run.containerPath[0] == '-' ? "-- " : "") + quoted(run.containerPath);
+        line += (run.containerPath[0] == '-' ? "-- " : "") + commandWord(run.containerPath);
     } else {
         line += counted(written, "file") + " cut into " + currentDirectory();
         line += incomplete != 0 ? " (" + std::to_string(incomplete) + " incomplete)" : "";
@@ -350,7 +327,8 @@ void summarise(Run& run) {
 // True where nothing at all goes by the name `path`.
 bool nothingNamed(const char* path) {
     std::error_code error;
-    return std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::not_found;
+    return std::filesystem::symlink_status(pathOf(path), error).type() ==
+           std::filesystem::file_type::not_found;
 }
 
 // Cuts (or lists) the container at `path`, into `directory` when one is
@@ -361,7 +339,8 @@ int cut(Run& run, const char* path, const char* directory, bool mayBeOption) {
     // The container's identity is taken at once, so that no output name can
     // ever stand for it; where the system cannot tell it, nothing is cut. A
     // listing writes nowhere, so it needs none.
-    if (!diskImage.open(path) || (!run.listing && !identify(diskImage.file(), run.container))) {
+    if (!openContainer(diskImage, path) ||
+        (!run.listing && !identify(diskImage.file(), run.container))) {
         const std::string why =
             diskImage.file() != nullptr ? systemWords(errno) : whyNotOpened(path);
         putMessage(run, stderr, nullptr, kCannotOpenMessage);
@@ -442,6 +421,11 @@ Screen Run::screen(std::FILE* stream) {
     return *known;
 }
 
+bool Run::writesUtf8(std::FILE* stream) {
+    return encoding == Encoding::Utf8 ||
+           (encoding == Encoding::Auto && screen(stream) == Screen::Utf8Terminal);
+}
+
 bool Run::wrote(std::string_view name) const {
     const auto found = names.find(name);
     return found != names.end() && found->second != Outcome::NotWritten;
@@ -506,10 +490,9 @@ void putMessage(Run& run, std::FILE* stream, const char* subject, const Message&
         writeConsole(stream, subject, message.utf8);
         return;
     }
-    const bool utf8 = run.encoding == Encoding::Utf8 ||
-                      (run.encoding == Encoding::Auto && screen == Screen::Utf8Terminal);
+    const bool utf8 = run.writesUtf8(stream);
     // One write for the whole line, so that it stays whole on a shared console.
-    std::string line = subject != nullptr ? subject : "";
+    std::string line = subject != nullptr ? bytesOf(subject, utf8) : "";
     line += utf8 ? message.utf8 : message.shiftJis;
     (void)std::fputs(line.c_str(), stream);
     if (stream == stderr) {
@@ -545,14 +528,23 @@ int usage(Run& run, const CommandLine& line, const char* program) {
                           std::string(line.encoding) + "'\n");
         }
     }
-    (void)std::fprintf(stderr, kUsageFormat, program);
+    (void)std::fprintf(stderr, kUsageFormat, bytesOf(program, run.writesUtf8(stderr)).c_str());
     if (toPerson) {
         tell(run, "Try 'd88cut --help'.\n");
     }
     return 1;
 }
 
-int runCutter(int argc, const char* const* argv) {
+namespace {
+
+// The run of a command line; the result is the exit status.
+int runCommandLine(Run& run, int argc, const char* const* argv) {
+    // Started with nothing to cut in a console of its own, from Explorer,
+    // the tool tells how it is used there.
+    if (run.ownConsole && argc <= 1) {
+        tell(run, kHowToStart);
+        return 1;
+    }
     const CommandLine line = parseCommandLine(argc, argv);
     if (line.help) {
         printHelp();
@@ -562,7 +554,6 @@ int runCutter(int argc, const char* const* argv) {
         (void)std::printf("d88cut %s\n", D88CUT_VERSION);
         return withOutputChecked(0);
     }
-    Run run;
     run.listing = line.list;
     run.verbose = line.verbose;
     bool encodingKnown = line.encoding == nullptr;
@@ -578,6 +569,20 @@ int runCutter(int argc, const char* const* argv) {
     catchInterrupts();
     const int status = cut(run, line.paths.front(), line.directory, !line.dashed.empty());
     releaseInterrupts();
+    return status;
+}
+
+}  // namespace
+
+int runCutter(int argc, const char* const* argv) {
+    Run run;
+    // A console of its own closes when the tool ends: what it said stays
+    // until the person there has read it.
+    run.ownConsole = inConsoleOfItsOwn();
+    const int status = runCommandLine(run, argc, argv);
+    if (run.ownConsole) {
+        waitForEnter();
+    }
     return status;
 }
 

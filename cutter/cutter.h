@@ -76,11 +76,17 @@ struct Run {
     bool knownDisk = false;
     // What standard output and standard error show text on, asked once.
     std::optional<Screen> screens[2];
+    // True in a console of the tool's own, which closes when the tool ends:
+    // the run waits for the person there before it ends.
+    bool ownConsole = false;
 
     Screen screen(std::FILE* stream);
     // True when standard error is a terminal or a console: a person reads
     // it, and the run explains itself.
     bool toPerson() { return screen(stderr) != Screen::Bytes; }
+    // True when the messages go to `stream` as UTF-8: asked for, or on a
+    // terminal whose locale speaks it.
+    bool writesUtf8(std::FILE* stream);
     bool wrote(std::string_view name) const;
 };
 

@@ -1,15 +1,42 @@
-// What the tool asks of the system beyond the standard library: how a
-// standard stream shows text, interrupts, the working directory, the
-// identity of a file, and temporary files that no other run touches.
-// One file for each platform answers it: system_posix.cc (which serves the
-// WebAssembly build too) and system_windows.cc, chosen by CMake.
+// What the tool asks of the system beyond the standard library: names, how
+// a standard stream shows text, a console of the tool's own, interrupts, the
+// working directory, the identity of a file, and temporary files that no
+// other run touches. One file for each platform answers it: system_posix.cc
+// (which serves the WebAssembly build too) and system_windows.cc, chosen by
+// CMake.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
+namespace d88 {
+class D88Image;
+}
+
 namespace d88cut {
+
+// Names: a path or a name is taken as the command line gives it, bytes on
+// POSIX; on Windows the entry point takes the command line as UTF-16, so that
+// any name works, and hands it on as UTF-8, which every function here takes.
+
+// `path` as the standard library's file system functions take it.
+[[nodiscard]] std::filesystem::path pathOf(const char* path);
+// Opens the container at `path` in the reader, as D88Image::open does.
+[[nodiscard]] bool openContainer(d88::D88Image& image, const char* path);
+// `text` (names, and the tool's own words) as the bytes that go into a pipe
+// or a file: on Windows in the ANSI code page, as the names were given to
+// programs that take them so, or as UTF-8 when `utf8` asks for it; on POSIX
+// as it is.
+[[nodiscard]] std::string bytesOf(const std::string& text, bool utf8);
+// `path` as one word of a command that a person types into the shell: as it
+// is, or quoted.
+[[nodiscard]] std::string commandWord(const std::string& path);
+
+// The end of the help: the exit statuses, the messages' encoding and where
+// the manual is, in the system's terms.
+extern const char kHelpNotes[];
 
 // Puts the standard streams where the C library would change line ends into
 // binary mode, so that every byte is written as it is.
@@ -26,6 +53,16 @@ enum class Screen {
 // Writes `subject` (a name as it was given, or nullptr) and the UTF-8 text
 // `utf8` to the console behind `stream` as its wide characters.
 void writeConsole(std::FILE* stream, const char* subject, const char* utf8);
+
+// True when the tool runs in a console of its own, which closes when the
+// tool ends: started from Explorer (a double-click, or a file dropped onto
+// it), none of its standard streams redirected. Never on POSIX.
+[[nodiscard]] bool inConsoleOfItsOwn();
+// For a person who started it so with nothing to cut: how to use it.
+extern const char kHowToStart[];
+// Asks the person at the console of its own to press Enter, and reads
+// standard input up to a line end or its end.
+void waitForEnter();
 
 // Makes `path` the current directory; false, with errno set, when it cannot
 // be entered.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -13,6 +14,7 @@
 #include <iterator>
 
 #include "cutter/system.h"
+#include "image/d88_image.h"
 
 namespace d88cut {
 
@@ -27,6 +29,39 @@ bool fail(WriteFailure& failure, const std::string& path, int error) {
 }
 
 }  // namespace
+
+// Names: bytes, taken and shown as they are.
+
+std::filesystem::path pathOf(const char* path) { return path; }
+
+bool openContainer(d88::D88Image& image, const char* path) { return image.open(path); }
+
+std::string bytesOf(const std::string& text, bool /*utf8*/) { return text; }
+
+// In single quotes where a POSIX shell would take a character for its own.
+std::string commandWord(const std::string& path) {
+    bool plain = !path.empty();
+    for (const char ch : path) {
+        const auto byte = static_cast<unsigned char>(ch);
+        plain = plain && (std::isalnum(byte) != 0 || byte >= 0x80 ||
+                          std::strchr("._/+,:@%=-", ch) != nullptr);
+    }
+    if (plain) {
+        return path;
+    }
+    std::string text = "'";
+    for (const char ch : path) {
+        text += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    }
+    return text + "'";
+}
+
+const char kHelpNotes[] =
+    "Exit status: 0 when every file was cut whole; 1 on a wrong command line,\n"
+    "a container or folder that cannot be opened or read, or a file that could\n"
+    "not be read whole or written; 128+N when ended by signal N. Messages are\n"
+    "Shift_JIS but on a UTF-8 terminal, unless --encoding says otherwise.\n"
+    "See d88cut(1).\n";
 
 // Streams: the bytes are written as they are already.
 
@@ -46,6 +81,14 @@ Screen screenOf(std::FILE* stream) {
 void writeConsole(std::FILE* stream, const char* subject, const char* utf8) {
     (void)std::fputs((std::string(subject != nullptr ? subject : "") + utf8).c_str(), stream);
 }
+
+// A terminal stays open when the tool ends: it never waits.
+
+bool inConsoleOfItsOwn() { return false; }
+
+const char kHowToStart[] = "";
+
+void waitForEnter() {}
 
 bool enterDirectory(const char* path) { return ::chdir(path) == 0; }
 

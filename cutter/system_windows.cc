@@ -4,9 +4,13 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "cutter/system.h"
+#include "image/d88_image.h"
 
 namespace d88cut {
 
@@ -15,13 +19,35 @@ namespace {
 constexpr const char* kNotTemporary = "is in the way of the temporary file";
 constexpr const char* kIsContainer = "is the container being read";
 
+// Names and words go between the system's UTF-16 and the tool's UTF-8 here.
+std::wstring wide(const char* utf8) {
+    std::wstring text;
+    const int length = static_cast<int>(std::strlen(utf8));
+    const int count = MultiByteToWideChar(CP_UTF8, 0, utf8, length, nullptr, 0);
+    if (count > 0) {
+        text.resize(static_cast<std::size_t>(count));
+        (void)MultiByteToWideChar(CP_UTF8, 0, utf8, length, text.data(), count);
+    }
+    return text;
+}
+
+std::string narrow(UINT codePage, const wchar_t* text, int length) {
+    std::string bytes;
+    const int count = WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (count > 0) {
+        bytes.resize(static_cast<std::size_t>(count));
+        (void)WideCharToMultiByte(codePage, 0, text, length, bytes.data(), count, nullptr, nullptr);
+    }
+    return bytes;
+}
+
 // The system's words for a Windows error code.
 std::string windowsWords(DWORD error) {
-    char text[256] = {};
+    wchar_t text[256] = {};
     const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-    std::string words(text, length);
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, 256, nullptr);
+    std::string words = narrow(CP_UTF8, text, static_cast<int>(length));
     while (!words.empty() &&
            (words.back() == '\n' || words.back() == '\r' || words.back() == '.')) {
         words.pop_back();
@@ -34,26 +60,76 @@ bool fail(WriteFailure& failure, const std::string& path, DWORD error) {
     return false;
 }
 
+// The tests' window on a console of the tool's own. Wine without a display
+// gives one (wine start /wait) but shows nothing of it, and its handles
+// answer no console call. Where D88CUT_CONSOLE_LOG names a file, a character
+// device in a console of the tool's own counts as that console, and what is
+// written to the console is appended to the file too.
+const wchar_t* consoleLog() {
+    const wchar_t* name = _wgetenv(L"D88CUT_CONSOLE_LOG");
+    return name != nullptr && *name != L'\0' ? name : nullptr;
+}
+
 // The console behind the stream, or nullptr where it goes elsewhere.
 HANDLE consoleOf(std::FILE* stream) {
     HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     DWORD mode = 0;
-    return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode) != 0
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+        return nullptr;
+    }
+    return GetConsoleMode(handle, &mode) != 0 || (consoleLog() != nullptr && inConsoleOfItsOwn())
                ? handle
                : nullptr;
 }
 
-void appendWide(std::wstring& text, UINT codePage, const char* bytes) {
-    const int length = static_cast<int>(std::strlen(bytes));
-    const int count = MultiByteToWideChar(codePage, 0, bytes, length, nullptr, 0);
-    if (count > 0) {
-        const std::size_t at = text.size();
-        text.resize(at + static_cast<std::size_t>(count));
-        (void)MultiByteToWideChar(codePage, 0, bytes, length, &text[at], count);
+}  // namespace
+
+// Names.
+
+std::filesystem::path pathOf(const char* path) { return wide(path); }
+
+bool openContainer(d88::D88Image& image, const char* path) {
+    const std::wstring name = wide(path);
+    // A directory, a pipe or a socket is no container, as D88Image::open
+    // has it.
+    std::error_code ignored;
+    const auto type = std::filesystem::status(std::filesystem::path(name), ignored).type();
+    if (type == std::filesystem::file_type::directory || type == std::filesystem::file_type::fifo ||
+        type == std::filesystem::file_type::socket) {
+        (void)image.open(nullptr);
+        return false;
     }
+    return image.adopt(_wfopen(name.c_str(), L"rb"));
 }
 
-}  // namespace
+std::string bytesOf(const std::string& text, bool utf8) {
+    bool ascii = true;
+    for (const char ch : text) {
+        ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
+    }
+    if (utf8 || ascii) {
+        return text;
+    }
+    const std::wstring wideText = wide(text.c_str());
+    return narrow(CP_ACP, wideText.data(), static_cast<int>(wideText.size()));
+}
+
+// In double quotes where the command prompt would split it or take a
+// character for its own; no Windows name holds a double quote.
+std::string commandWord(const std::string& path) {
+    const bool plain =
+        !path.empty() && path.find_first_of(" \t&()[]{}^=;!'+,`~%<>|") == std::string::npos;
+    return plain ? path : "\"" + path + "\"";
+}
+
+const char kHelpNotes[] =
+    "Exit status: 0 when every file was cut whole; 1 on a wrong command line,\n"
+    "a container or folder that cannot be opened or read, or a file that could\n"
+    "not be read whole or written; 0xC000013A (-1073741510) when ended by\n"
+    "Ctrl-C. The messages show in Japanese in a console; into a pipe or a file\n"
+    "they are Shift_JIS, unless --encoding says otherwise. Dropped onto\n"
+    "d88cut.exe, a D88 file is cut into its own folder. The manual is\n"
+    "d88cut.txt, beside d88cut.exe.\n";
 
 // Streams: the messages are bytes, written unchanged as on every other
 // system, so no carriage return is put before their line ends.
@@ -67,30 +143,63 @@ Screen screenOf(std::FILE* stream) {
     return consoleOf(stream) != nullptr ? Screen::Console : Screen::Bytes;
 }
 
-// A console shows UTF-16 right whatever its code page; names are in the
-// code page that the arguments came in.
+// A console shows UTF-16 right whatever its code page.
 void writeConsole(std::FILE* stream, const char* subject, const char* utf8) {
-    std::wstring text;
-    if (subject != nullptr) {
-        appendWide(text, CP_ACP, subject);
-    }
-    appendWide(text, CP_UTF8, utf8);
+    const std::string line = std::string(subject != nullptr ? subject : "") + utf8;
+    const std::wstring text = wide(line.c_str());
     (void)std::fflush(stream);
     DWORD written = 0;
     (void)WriteConsoleW(consoleOf(stream), text.data(), static_cast<DWORD>(text.size()), &written,
                         nullptr);
+    if (const wchar_t* log = consoleLog(); log != nullptr) {
+        if (std::FILE* file = _wfopen(log, L"ab"); file != nullptr) {
+            (void)std::fputs(line.c_str(), file);
+            (void)std::fclose(file);
+        }
+    }
 }
 
-bool enterDirectory(const char* path) { return ::_chdir(path) == 0; }
+// A console of its own: the only process in it, started with the console's
+// streams. A program that started the tool in a new console but took one
+// of its streams (a pipe, a file) reads the tool itself.
+
+bool inConsoleOfItsOwn() {
+    DWORD processes[2] = {};
+    if (GetConsoleProcessList(processes, 2) != 1) {
+        return false;
+    }
+    for (const DWORD stream : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        if (GetFileType(GetStdHandle(stream)) != FILE_TYPE_CHAR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const char kHowToStart[] =
+    "d88cut cuts the files of the PROGRAM DISK, DISK A and DISK B out of a D88\n"
+    "file. Drop a D88 file onto d88cut.exe: its files are cut into the folder\n"
+    "that holds it. Or run it in a console (Command Prompt):\n"
+    "  d88cut.exe disks.d88    cuts into the current folder\n"
+    "  d88cut.exe --help       lists the options\n"
+    "The manual is d88cut.txt, beside d88cut.exe.\n";
+
+void waitForEnter() {
+    (void)std::fflush(stdout);
+    writeConsole(stderr, nullptr, "Press Enter to close this window.\n");
+    for (int ch = std::getchar(); ch != EOF && ch != '\n'; ch = std::getchar()) {
+    }
+}
+
+bool enterDirectory(const char* path) { return ::_wchdir(wide(path).c_str()) == 0; }
 
 std::string currentDirectory() {
-    const DWORD length = GetCurrentDirectoryA(0, nullptr);
-    std::string path(length, '\0');
-    if (length == 0 || GetCurrentDirectoryA(length, path.data()) + 1 != length) {
+    const DWORD length = GetCurrentDirectoryW(0, nullptr);
+    std::wstring path(length, L'\0');
+    if (length == 0 || GetCurrentDirectoryW(length, path.data()) + 1 != length) {
         return ".";
     }
-    path.resize(length - 1);
-    return path;
+    return narrow(CP_UTF8, path.data(), static_cast<int>(length - 1));
 }
 
 std::string systemWords(int error) { return std::strerror(error); }
@@ -154,8 +263,9 @@ bool mayReplace(const char* name, const FileIdentity& container, WriteFailure& f
         return true;
     }
     // Opened for no access at all, which no other program's sharing refuses.
-    HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file =
+        CreateFileW(wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || fail(failure, name, error);
@@ -183,8 +293,9 @@ HANDLE openTemporary(const std::string& temporaryName, bool create, const FileId
     // Another run that writes the same name holds it for a moment; a program
     // that holds it for half a minute is given up on.
     for (int wait = 0; wait < 3000 && !interrupted(); ++wait) {
-        file = CreateFileA(temporaryName.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                           create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = CreateFileW(wide(temporaryName.c_str()).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                           nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION || !create) {
             break;
         }
@@ -213,9 +324,10 @@ HANDLE openTemporary(const std::string& temporaryName, bool create, const FileId
 // unless it was `looked` at already.
 bool moveOver(const std::string& temporaryName, const char* name, bool looked,
               const FileIdentity& container, WriteFailure& failure) {
-    const char* from = temporaryName.c_str();
+    const std::wstring from = wide(temporaryName.c_str());
+    const std::wstring to = wide(name);
     if (!looked) {
-        if (MoveFileExA(from, name, 0) != 0) {
+        if (MoveFileExW(from.c_str(), to.c_str(), 0) != 0) {
             return true;
         }
         const DWORD error = GetLastError();
@@ -226,7 +338,7 @@ bool moveOver(const std::string& temporaryName, const char* name, bool looked,
             return false;
         }
     }
-    return MoveFileExA(from, name, MOVEFILE_REPLACE_EXISTING) != 0 ||
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0 ||
            fail(failure, name, GetLastError());
 }
 
@@ -258,7 +370,7 @@ bool replaceFile(const char* name, const std::string& temporaryName, const std::
     // run can open the file in between.
     done = done && moveOver(temporaryName, name, looked, container, failure);
     if (!done) {
-        (void)DeleteFileA(temporaryName.c_str());
+        (void)DeleteFileW(wide(temporaryName.c_str()).c_str());
     }
     (void)CloseHandle(file);
     return done;
@@ -268,7 +380,7 @@ void removeLeftover(const std::string& temporaryName, const FileIdentity& contai
     WriteFailure ignored;
     HANDLE file = openTemporary(temporaryName, false, container, ignored);
     if (file != INVALID_HANDLE_VALUE) {
-        (void)DeleteFileA(temporaryName.c_str());
+        (void)DeleteFileW(wide(temporaryName.c_str()).c_str());
         (void)CloseHandle(file);
     }
 }

@@ -48,10 +48,18 @@ bool D88Image::open(const char* path) {
         type == std::filesystem::file_type::socket) {
         return false;
     }
+    return adopt(std::fopen(path, "rb"));
+}
+
+bool D88Image::adopt(std::FILE* file) {
+    const int openError = errno;
+    if (file_ != nullptr) {
+        close();
+        clearCurrentDisk();
+    }
     systemError_ = 0;
-    std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
-        systemError_ = errno;
+        systemError_ = openError;
         return false;
     }
     // The window and whole headers are all that is read: the stream needs no

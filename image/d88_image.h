@@ -36,6 +36,11 @@ public:
     // found. A null path closes the container. A directory, or a file that
     // cannot be positioned, cannot be opened.
     [[nodiscard]] bool open(const char* path);
+    // The same for a container that the caller opened for reading bytes (by a
+    // name that std::fopen cannot take, say); the reader owns `file` from
+    // then on. A null `file` stands for an opening that failed: false, with
+    // the errno that it left as the system error.
+    [[nodiscard]] bool adopt(std::FILE* file);
     [[nodiscard]] int diskCount() const { return diskCount_; }
     // Makes disk image `index` (0-based) current; on failure no disk is current.
     [[nodiscard]] bool selectDisk(int index);

@@ -19,20 +19,36 @@ if grep -qiE 'lib[a-z0-9_+-]*\.dll' <<<"$dlls"; then
   exit 1
 fi
 
-# The zip for Windows users: the program, the licence and, where groff is
-# at hand to make it, the manual as plain text.
+# The zip for Windows users, in a folder of its own: the program, a short
+# README.txt, the licence and, where groff is at hand to make it, the manual
+# as plain text; nothing else, and every text with CR LF line ends.
 rm -f build/windows/d88cut-*.zip
 (cd build/windows && cpack >/dev/null)
 zip=$(echo build/windows/d88cut-*-win64.zip)
 unzip -l "$zip"
-expected="bin/d88cut.exe LICENSE.txt"
+expected="d88cut.exe LICENSE.txt README.txt"
 if command -v groff >/dev/null; then
   expected+=" d88cut.txt"
 fi
-listing=$(unzip -Z1 "$zip")
+listing=$(unzip -Z1 "$zip" | sed 's|^d88cut-[^/]*/||' | sort | tr '\n' ' ')
+if [ "$listing" != "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ')" ]; then
+  echo "error: $zip holds $listing, not $expected" >&2
+  exit 1
+fi
 for name in $expected; do
-  grep -q "^d88cut-[^/]*/$name\$" <<<"$listing" || { echo "error: $zip lacks $name" >&2; exit 1; }
+  [[ $name == *.txt ]] || continue
+  lines=$(unzip -p "$zip" "*/$name" | wc -l)
+  crlf=$(unzip -p "$zip" "*/$name" | grep -c $'\r$' || true)
+  [ "$lines" -eq "$crlf" ] || { echo "error: $name has $((lines - crlf)) of $lines lines without CR LF" >&2; exit 1; }
 done
+
+# The one-line build that docs/DEVELOPING.md shows (the toolchain file alone)
+# is the preset's Release build too.
+cmake -S . -B build/windows-oneline -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+type=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' build/windows-oneline/CMakeCache.txt)
+rm -rf build/windows-oneline
+echo "the one-line build's type: $type"
+[ "$type" = Release ] || { echo "error: the one-line build is $type, the preset's Release" >&2; exit 1; }
 
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target d88cut_tests

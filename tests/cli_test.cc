@@ -29,6 +29,17 @@ std::string recognitionLine(DiskKind kind) {
 // Bytes of a file, or "" where it is missing.
 Bytes fileBytes(const fs::path& path) { return readFile(path.string()).value_or(Bytes{}); }
 
+// Names in Japanese, spelt in UTF-8: "ゲーム.d88" and "出力". Wine gives them
+// to a Windows build in a UTF-8 locale, whatever its ANSI code page.
+const std::string kJapaneseContainer = "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0.d88";
+const std::string kJapaneseFolder = "\xE5\x87\xBA\xE5\x8A\x9B";
+
+// True when the tool under test is a Windows build (run by wine).
+bool windowsBuild() {
+    const char* command = std::getenv("D88CUT_COMMAND");
+    return command != nullptr && std::string(command).find(".exe") != std::string::npos;
+}
+
 class CliTest : public ::testing::Test {
 protected:
     // Writes the container into the work directory and runs the tool on it.
@@ -72,6 +83,10 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         {"a directory", {"folder"}, "", 1, kCannotOpen},
         {"a pipe with no writer", {"fifo"}, "mkfifo fifo && timeout 20 ", 1, kCannotOpen},
         {"a pipe on standard input", {"/dev/stdin"}, "echo data | ", 1, kCannotOpen},
+        // Standard input a pipe that never ends: a run that read it would
+        // never end.
+        {"standard input never read", {"empty"},
+         "mkfifo fifo && exec 3<>fifo && timeout 20 <&3 ", 0, ""},
         {"empty file", {"empty"}, "", 0, ""},
         {"empty file listed", {"-l", "empty"}, "", 0, "",
          "no disk image: the file holds 0 bytes, fewer than a disk header (688)\n"},
@@ -87,6 +102,9 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         {"into a folder", {"-C", "folder", "empty"}, "", 0, ""},
         {"folder missing", {"empty", "-C", "missing"}, "", 1, "missing" + kCannotEnter},
         {"folder is a file", {"--directory", "-x.d88", "empty"}, "", 1, "-x.d88" + kCannotEnter},
+        {"folder named in Japanese, in UTF-8",
+         {"--encoding=utf-8", "-C", kJapaneseFolder, "empty"}, "", 1,
+         kJapaneseFolder + fromShiftJis(kCannotEnter)},
         {"the container is opened first", {"-C", "missing", "missing"}, "", 1, kCannotOpen},
         {"why not opened", {"-v", "missing"}, "", 1,
          kCannotOpen + "d88cut: missing: No such file or directory\n"},
@@ -125,14 +143,27 @@ TEST_F(CliTest, HelpAndVersion) {
     const std::vector<std::vector<std::string>> helps = {
         {"--help"}, {"-h"}, {"c.d88", "-x", "-h", "more"}, {"-V", "--help", "-C"}};
     const std::vector<std::vector<std::string>> versions = {{"--version"}, {"missing", "-V"}};
+    // Each system's notes: a Windows build speaks of Ctrl-C and the text
+    // manual, of no signal and no manual page.
+    const std::vector<std::string> notes =
+        windowsBuild() ? std::vector<std::string>{"Ctrl-C", "0xC000013A", "d88cut.txt"}
+                       : std::vector<std::string>{"signal", "UTF-8 terminal", "d88cut(1)"};
+    const std::vector<std::string> otherNotes =
+        windowsBuild() ? std::vector<std::string>{"signal", "UTF-8 terminal", "d88cut(1)"}
+                       : std::vector<std::string>{"Ctrl-C", "d88cut.txt"};
     for (const auto& args : helps) {
         SCOPED_TRACE(args.front());
         const RunResult result = runTool(dir_.path(), args);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "");
-        for (const char* option : {"-h, --help", "-V, --version", "-C, --directory DIR", "-l, --list",
-                                   "-v, --verbose", "--encoding=WHICH", "d88cut(1)"}) {
-            EXPECT_NE(result.out.find(option), std::string::npos) << option;
+        std::vector<std::string> shown = {"-h, --help",    "-V, --version", "-C, --directory DIR",
+                                          "-l, --list",    "-v, --verbose", "--encoding=WHICH"};
+        shown.insert(shown.end(), notes.begin(), notes.end());
+        for (const std::string& text : shown) {
+            EXPECT_NE(result.out.find(text), std::string::npos) << text;
+        }
+        for (const std::string& text : otherNotes) {
+            EXPECT_EQ(result.out.find(text), std::string::npos) << text;
         }
     }
     for (const auto& args : versions) {
@@ -181,29 +212,48 @@ TEST_F(CliTest, CutsKnownDisksInContainerOrder) {
     }
 }
 
-// Every way of naming the output folder, before and after the path: the
-// files go there and nothing is made anywhere else.
+// Every way of naming the output folder, before and after the path, and a
+// container and a folder named in Japanese: the 49 files go there and
+// nothing is made anywhere else; a listing by either name is the same.
 TEST_F(CliTest, CutsIntoDirectory) {
-    const Disk disk = makeKnownDisk(DiskKind::DiskB, 8);
-    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer({disk})));
+    const std::vector<std::pair<DiskKind, Disk>> disks = {
+        {DiskKind::ProgramDisk, makeKnownDisk(DiskKind::ProgramDisk, 6)},
+        {DiskKind::DiskA, makeKnownDisk(DiskKind::DiskA, 7)},
+        {DiskKind::DiskB, makeKnownDisk(DiskKind::DiskB, 8)}};
+    const Bytes container = buildContainer({disks[0].second, disks[1].second, disks[2].second});
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), container));
+    ASSERT_TRUE(writeFile((dir_ / kJapaneseContainer).string(), container));
+    std::map<std::string, Bytes> expected;
+    for (const auto& [kind, disk] : disks) {
+        for (ExpectedFile& file : expectedFiles(disk, kind)) {
+            expected[file.name] = std::move(file.bytes);
+        }
+    }
+    ASSERT_EQ(expected.size(), 49u);
     const std::vector<std::vector<std::string>> forms = {
-        {"-C", "out", "c.d88"}, {"c.d88", "--directory=out"}, {"--directory", "out", "--", "c.d88"}};
+        {"-C", "out", "c.d88"}, {"c.d88", "--directory=out"}, {"--directory", "out", "--", "c.d88"},
+        {"-C", kJapaneseFolder, kJapaneseContainer}};
     for (const auto& args : forms) {
         SCOPED_TRACE(args.front() + " " + args.back());
-        fs::remove_all(dir_ / "out");
-        fs::create_directory(dir_ / "out");
+        const std::string folder = args.back() == kJapaneseContainer ? kJapaneseFolder : "out";
+        fs::remove_all(dir_ / folder);
+        fs::create_directory(dir_ / folder);
         const RunResult result = runTool(dir_.path(), args);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "");
         std::vector<std::string> names;
-        for (const ExpectedFile& file : expectedFiles(disk, DiskKind::DiskB)) {
-            EXPECT_EQ(fileBytes(dir_ / "out" / file.name), file.bytes) << file.name;
-            names.push_back(file.name);
+        for (const auto& [name, bytes] : expected) {
+            EXPECT_EQ(fileBytes(dir_ / folder / name), bytes) << name;
+            names.push_back(name);
         }
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(listDir(dir_ / "out"), names);
-        EXPECT_EQ(outputs(), std::vector<std::string>{"out"});
+        EXPECT_EQ(listDir(dir_ / folder), names);
+        fs::remove_all(dir_ / folder);
+        EXPECT_EQ(listDir(dir_.path()), (std::vector<std::string>{"c.d88", kJapaneseContainer}));
     }
+    const RunResult listed = runTool(dir_.path(), {"--list", kJapaneseContainer});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.out, runTool(dir_.path(), {"--list", "c.d88"}).out);
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 49 + 3);
 }
 
 // On a terminal whose locale speaks UTF-8 the Japanese messages are UTF-8;
@@ -255,6 +305,67 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         const Bytes shown = fileBytes(capture / "shown");
         EXPECT_NE(std::string(shown.begin(), shown.end()).find(c.shown), std::string::npos)
             << std::string(shown.begin(), shown.end());
+    }
+}
+
+// Started in a console of its own, as from Explorer (wine start /wait gives
+// one, with input at its end at once) with a file dropped onto it (its full
+// path the argument, its folder the current one), the tool ends with its
+// summary, or says how it is used when given nothing to cut, and waits for
+// Enter, which ends with the input. Wine shows such a console nowhere: D88CUT_CONSOLE_LOG
+// has the tool copy what it writes there into a file. (Its status is no
+// concern here: wine's console takes no writes, so the cutting lines are
+// lost and the status is 1.)
+TEST_F(CliTest, ConsoleOfItsOwn) {
+    const std::string command = toolCommand();
+    if (!windowsBuild() || command.rfind("wine ", 0) != 0) {
+        GTEST_SKIP() << "a console of its own is Windows's, given here by wine start";
+    }
+    ASSERT_TRUE(writeFile((dir_ / kJapaneseContainer).string(),
+                          buildContainer({makeKnownDisk(DiskKind::ProgramDisk, 1),
+                                          makeKnownDisk(DiskKind::DiskA, 2),
+                                          makeKnownDisk(DiskKind::DiskB, 3)})));
+    ASSERT_TRUE(writeFile((dir_ / "no disk.d88").string(), {}));
+    std::string here = "Z:" + dir_.path().string();
+    std::replace(here.begin(), here.end(), '/', '\\');
+    const std::string wait = "Press Enter to close this window.\n";
+    const std::string empty = here + "\\no disk.d88";
+    struct Case {
+        std::vector<std::string> args;
+        std::string shownLast;  // what the console shows at the end
+        std::size_t files;
+    } cases[] = {
+        {{here + "\\" + kJapaneseContainer},
+         fromShiftJis("DISK B" + kRecognised) + "d88cut: 49 files cut into " + here + "\n" + wait,
+         49},
+        {{empty},
+         "d88cut: no known disk in " + empty + "; see why with: d88cut -l \"" + empty + "\"\n" +
+             wait,
+         0},
+        {{}, "The manual is d88cut.txt, beside d88cut.exe.\n" + wait, 0},
+    };
+    ScopedTempDir capture;
+    std::string log = "Z:" + (capture / "console.log").string();
+    std::replace(log.begin(), log.end(), '/', '\\');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "nothing to cut" : c.args.front());
+        std::string line = "D88CUT_CONSOLE_LOG=" + shellQuote(log) + " timeout 60 wine start /d " +
+                           shellQuote(here) + " /wait /unix " + command.substr(5);
+        for (const std::string& arg : c.args) {
+            line += " " + shellQuote(arg);
+        }
+        const int raw = std::system((line + " </dev/null >/dev/null 2>&1").c_str());
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) != 124) << "it did not end by itself";
+        const Bytes shown = fileBytes(capture / "console.log");
+        EXPECT_TRUE(std::string(shown.begin(), shown.end()).ends_with(c.shownLast))
+            << std::string(shown.begin(), shown.end());
+        EXPECT_EQ(outputs(kJapaneseContainer).size(), c.files + 1);
+        for (const std::string& name : outputs(kJapaneseContainer)) {
+            if (name != "no disk.d88") {
+                fs::remove(dir_ / name);
+            }
+        }
+        fs::remove(capture / "console.log");
     }
 }
 
@@ -612,8 +723,7 @@ TEST_F(CliTest, TemporaryNamesThatAreTaken) {
     fs::create_hard_link(dir_ / ".QXBG09.d88cut-old", dir_ / ".QXBG10.d88cut");
     // Another run at work on FAN1, as far as the locks tell; a Windows build
     // sees no lock of this system's.
-    const char* command = std::getenv("D88CUT_COMMAND");
-    const bool windows = command != nullptr && std::string(command).find(".exe") != std::string::npos;
+    const bool windows = windowsBuild();
     const int held = ::open((dir_ / ".FAN1.d88cut").c_str(), O_RDWR);
     struct flock lock {};
     lock.l_type = F_WRLCK;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -108,8 +110,10 @@ TEST_F(ImageTest, NoDiskCurrentReadsNothing) {
     EXPECT_EQ(image_.readSector(0, 0, 0, 1, 3, buffer_.data(), 1024), 0);
     ASSERT_TRUE(image_.selectDisk(0));
     EXPECT_EQ(image_.readSector(0, 0, 0, 1, 3, buffer_.data(), 1024), 1024);
-    // Reopening closes the old container and leaves no disk current.
-    openBytes(buildDisk(smallDisk()));
+    // Reopening (here a file opened by the caller) closes the old container
+    // and leaves no disk current.
+    ASSERT_TRUE(image_.adopt(std::fopen((dir_ / "c.d88").string().c_str(), "rb")));
+    EXPECT_EQ(image_.diskCount(), 1);
     EXPECT_EQ(image_.mediaType(), -1);
     EXPECT_EQ(image_.readSector(0, 0, 0, 1, 3, buffer_.data(), 1024), 0);
     ASSERT_TRUE(image_.selectDisk(0));
@@ -124,6 +128,10 @@ TEST_F(ImageTest, OpenRefusesWhatIsNotAContainerFile) {
     EXPECT_FALSE(image_.open((dir_ / "missing").string().c_str()));
     EXPECT_FALSE(image_.open(dir_.path().string().c_str()));
     EXPECT_EQ(image_.diskCount(), 0);
+    // A file that the caller could not open: its errno is the reader's error.
+    errno = EACCES;
+    EXPECT_FALSE(image_.adopt(nullptr));
+    EXPECT_EQ(image_.systemError(), EACCES);
 }
 
 TEST_F(ImageTest, ShortHeaderOnReselectClearsTheDisk) {
