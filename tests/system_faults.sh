@@ -179,25 +179,30 @@ for ((count = 1; count <= stats; count++)); do
     problem "stat #$count fails, container PROG: status $status"
 done
 
+# check_pair WHAT FIRST SECOND: after two runs in one folder, the first in
+# the background as process FIRST, the second ended with status SECOND:
+# both succeeded, every name holds its new file, nothing is left.
+check_pair() {
+  wait "$2" && [ "$3" -eq 0 ] || problem "$1: a run failed"
+  runs=$((runs + 2))
+  check_no_leftover "$1"
+  look
+  check_cut "$1" new
+}
+
 # Pairs of runs writing one folder at the same time, on a container of 64
-# disk images: both succeed, every name is whole, nothing is left.
+# disk images.
 for _ in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22; do cat c.orig; done >c64.d88
 for pair in 1 2 3 4 5; do
   rm -rf run && cp -a old run
   (cd run && "$tool" ../c64.d88 >/dev/null 2>&1) &
   first=$!
   (cd run && "$tool" ../c64.d88 >/dev/null 2>&1)
-  second=$?
-  wait "$first" && [ "$second" -eq 0 ] || problem "concurrent runs $pair: a run failed"
-  runs=$((runs + 2))
-  check_no_leftover "concurrent runs $pair"
-  look
-  check_cut "concurrent runs $pair" new
+  check_pair "concurrent runs $pair" "$first" $?
 done
 
 # A run held in its first write (of a temporary file) while another cuts
-# the same folder: the other waits for the file that the first holds, and
-# both succeed.
+# the same folder: the other waits for the file that the first holds.
 rm -rf run && cp -a old run
 (cd run && strace -o /dev/null -e trace=write -e inject=write:delay_enter=1500000:when=1 \
   "$tool" ../c.d88 >/dev/null 2>&1) &
@@ -205,12 +210,7 @@ first=$!
 timeout 5 bash -c 'until ls -A run | grep -q d88cut; do sleep 0.02; done' ||
   problem "a run held in a write: no temporary file while held"
 (cd run && "$tool" ../c.d88 >/dev/null 2>&1)
-second=$?
-wait "$first" && [ "$second" -eq 0 ] || problem "a run held in a write: a run failed"
-runs=$((runs + 2))
-check_no_leftover "a run held in a write"
-look
-check_cut "a run held in a write" new
+check_pair "a run held in a write" "$first" $?
 
 # A listing whose first write fails and later ones succeed: status 1.
 strace -o run.trace -e trace=write -e inject=write:error=EIO:when=1 "$tool" -l c64.d88 >/dev/null 2>&1
