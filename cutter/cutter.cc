@@ -164,7 +164,8 @@ constexpr EncodingName kEncodingNames[] = {
 
 bool sameLetters(const char* a, const char* b) {
     for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) {
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b))) {
             return false;
         }
     }
@@ -261,15 +262,24 @@ std::string whyNotOpened(const char* path) {
     }
 }
 
+// A plain line of the tool's own on standard error, for a person to read.
+void tell(Run& run, const std::string& line) {
+    (void)std::fflush(stdout);
+    if (run.screen(stderr) == Screen::Console) {
+        writeConsole(stderr, nullptr, line.c_str());
+    } else {
+        (void)std::fputs(bytesOf(line, run.writesUtf8(stderr)).c_str(), stderr);
+        (void)std::fflush(stderr);
+    }
+}
+
 // A line about the container and its disks: part of a listing, or with -v,
 // told on standard error beside what a cut says.
 void note(Run& run, const std::string& line) {
     if (run.listing) {
         (void)std::fputs(line.c_str(), stdout);
     } else if (run.verbose) {
-        (void)std::fflush(stdout);
-        (void)std::fputs(line.c_str(), stderr);
-        (void)std::fflush(stderr);
+        tell(run, line);
     }
 }
 
@@ -280,18 +290,8 @@ void tellDisk(Run& run, int number, const KnownDisk* known, const std::string& w
     if (known != nullptr && !run.listing) {
         putMessage(run, stdout, nullptr, known->message);
     } else {
-        note(run, diskLine(number) + (known != nullptr ? known->name : "not recognised: " + why) + "\n");
-    }
-}
-
-// A plain line of the tool's own on standard error, for a person to read.
-void tell(Run& run, const std::string& line) {
-    (void)std::fflush(stdout);
-    if (run.screen(stderr) == Screen::Console) {
-        writeConsole(stderr, nullptr, line.c_str());
-    } else {
-        (void)std::fputs(bytesOf(line, run.writesUtf8(stderr)).c_str(), stderr);
-        (void)std::fflush(stderr);
+        note(run,
+             diskLine(number) + (known != nullptr ? known->name : "not recognised: " + why) + "\n");
     }
 }
 
@@ -317,7 +317,10 @@ void summarise(Run& run) {
         line += "; see why with: d88cut -l ";
         line += (run.containerPath[0] == '-' ? "-- " : "") + commandWord(run.containerPath);
     } else {
-        line += counted(written, "file") + " cut into " + currentDirectory();
+        std::error_code error;
+        const std::u8string folder = std::filesystem::current_path(error).u8string();
+        line += counted(written, "file") + " cut into " +
+                (error ? std::string(".") : std::string(folder.begin(), folder.end()));
         line += incomplete != 0 ? " (" + std::to_string(incomplete) + " incomplete)" : "";
         line += notWritten != 0 ? "; " + counted(notWritten, "file") + " could not be cut" : "";
     }
@@ -364,7 +367,8 @@ int cut(Run& run, const char* path, const char* directory, bool mayBeOption) {
     const int count = diskImage.diskCount();
     if (count == 0 && fileSize >= 0 && fileSize < d88::kDiskHeaderSize) {
         note(run, "no disk image: the file holds " + std::to_string(fileSize) +
-                      " bytes, fewer than a disk header (" + std::to_string(d88::kDiskHeaderSize) + ")\n");
+                      " bytes, fewer than a disk header (" + std::to_string(d88::kDiskHeaderSize) +
+                      ")\n");
     }
     for (int i = 0; i < count; ++i) {
         if (interrupted()) {
@@ -393,8 +397,9 @@ int cut(Run& run, const char* path, const char* directory, bool mayBeOption) {
                           " bytes into this disk image of " + std::to_string(size) + " bytes)\n");
         }
         if (i + 1 == d88::kMaxDisks && diskImage.disksBeyondLimit()) {
-            note(run, "disks after the " + std::to_string(d88::kMaxDisks) + "th: not read (at most " +
-                          std::to_string(d88::kMaxDisks) + " disk images are read)\n");
+            note(run, "disks after the " + std::to_string(d88::kMaxDisks) +
+                          "th: not read (at most " + std::to_string(d88::kMaxDisks) +
+                          " disk images are read)\n");
         }
     }
     if (run.listing) {

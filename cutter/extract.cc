@@ -89,7 +89,8 @@ bool extractRaw(Run& run, const char* name, int trackIndex, int c, int h, int r,
 // Writes the record that begins at `offset` of the `size` bytes read from
 // (c, h, r) on, as long as its header says, header included. Only records of
 // kind "A" or "B" are written; bytes the run did not deliver are written as 0.
-bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int r, int offset, int size) {
+bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int r, int offset,
+                   int size) {
     if (offset < 0 || size < 0 || size > kSectorBufferSize ||
         offset > kSectorBufferSize - (kMaxRecordLength + kRecordHeaderSize)) {
         return false;

@@ -67,8 +67,6 @@ void waitForEnter();
 // Makes `path` the current directory; false, with errno set, when it cannot
 // be entered.
 [[nodiscard]] bool enterDirectory(const char* path);
-// The full path of the current directory, as the system names it.
-[[nodiscard]] std::string currentDirectory();
 // The system's words for an error number of the C library.
 [[nodiscard]] std::string systemWords(int error);
 

@@ -92,18 +92,6 @@ void waitForEnter() {}
 
 bool enterDirectory(const char* path) { return ::chdir(path) == 0; }
 
-std::string currentDirectory() {
-    std::string path(256, '\0');
-    while (::getcwd(path.data(), path.size()) == nullptr) {
-        if (errno != ERANGE) {
-            return ".";
-        }
-        path.resize(path.size() * 2);
-    }
-    path.resize(std::strlen(path.c_str()));
-    return path;
-}
-
 std::string systemWords(int error) { return std::strerror(error); }
 
 // Interrupts.

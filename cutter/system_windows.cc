@@ -193,15 +193,6 @@ void waitForEnter() {
 
 bool enterDirectory(const char* path) { return ::_wchdir(wide(path).c_str()) == 0; }
 
-std::string currentDirectory() {
-    const DWORD length = GetCurrentDirectoryW(0, nullptr);
-    std::wstring path(length, L'\0');
-    if (length == 0 || GetCurrentDirectoryW(length, path.data()) + 1 != length) {
-        return ".";
-    }
-    return narrow(CP_UTF8, path.data(), static_cast<int>(length - 1));
-}
-
 std::string systemWords(int error) { return std::strerror(error); }
 
 // Interrupts.

@@ -51,7 +51,9 @@ public:
     // Where the current disk begins in the file (-1 when none is current),
     // and its length as its header states it.
     [[nodiscard]] std::int32_t diskOffset() const { return diskOffset_; }
-    [[nodiscard]] std::uint32_t statedDiskSize() const { return static_cast<std::uint32_t>(diskSize_); }
+    [[nodiscard]] std::uint32_t statedDiskSize() const {
+        return static_cast<std::uint32_t>(diskSize_);
+    }
     // True when the walk of the disk headers stopped at the limit of disk
     // images with a whole header still following the last one counted.
     [[nodiscard]] bool disksBeyondLimit() const { return disksBeyondLimit_; }
