@@ -41,21 +41,17 @@ struct Option {
     const char* value;  // the name of its value, nullptr when it takes none
     bool CommandLine::*flag;
     const char* CommandLine::*setting;
-    const char* help;
+    const char* help;  // the key of its line of help in the words files
 };
 
 constexpr Option kOptions[] = {
-    {"-h", "--help", nullptr, &CommandLine::help, nullptr, "show this help and exit"},
-    {"-V", "--version", nullptr, &CommandLine::version, nullptr, "show the version and exit"},
-    {"-C", "--directory", "DIR", nullptr, &CommandLine::directory,
-     "cut into DIR (it must exist), not the current directory"},
-    {"-l", "--list", nullptr, &CommandLine::list, nullptr,
-     "list what a cut would give, writing nothing"},
-    {nullptr, "--json", nullptr, &CommandLine::json, nullptr,
-     "list as JSON Lines, for programs (implies --list)"},
-    {"-v", "--verbose", nullptr, &CommandLine::verbose, nullptr, "say why a disk or file fails"},
-    {nullptr, "--encoding", "WHICH", nullptr, &CommandLine::encoding,
-     "messages in auto (the default), utf-8 or shift_jis"},
+    {"-h", "--help", nullptr, &CommandLine::help, nullptr, "help.help"},
+    {"-V", "--version", nullptr, &CommandLine::version, nullptr, "help.version"},
+    {"-C", "--directory", "DIR", nullptr, &CommandLine::directory, "help.directory"},
+    {"-l", "--list", nullptr, &CommandLine::list, nullptr, "help.list"},
+    {nullptr, "--json", nullptr, &CommandLine::json, nullptr, "help.json"},
+    {"-v", "--verbose", nullptr, &CommandLine::verbose, nullptr, "help.verbose"},
+    {nullptr, "--encoding", "WHICH", nullptr, &CommandLine::encoding, "help.encoding"},
 };
 
 // The names that --encoding takes, in any letter case.
@@ -124,12 +120,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     return line;
 }
 
-void printHelp() {
-    (void)std::fputs(
-        "Usage: d88cut [OPTION]... d88file\n"
-        "       d88cut --list [OPTION]... d88file...\n"
-        "Cut the catalogued files of the known disks in a D88 container.\n\n",
-        stdout);
+// The help, in the language of the person who reads it on a terminal or a
+// console; into a pipe or a file, in English.
+void printHelp(Run& run) {
+    const Language language = run.language(stdout);
+    std::string help = words(language, "help.usage") + "\n";
     for (const Option& option : kOptions) {
         std::string names = "    ";
         if (option.shortName != nullptr) {
@@ -139,11 +134,17 @@ void printHelp() {
         if (option.value != nullptr) {
             names.append(option.shortName != nullptr ? " " : "=").append(option.value);
         }
-        (void)std::printf("  %-21s %s\n", names.c_str(), option.help);
+        char line[48];
+        (void)std::snprintf(line, sizeof line, "  %-21s ", names.c_str());
+        help.append(line).append(words(language, option.help)).append("\n");
     }
-    (void)std::fputs("  --                    end of options: what follows is the path\n\n",
-                     stdout);
-    (void)std::fputs(kHelpNotes, stdout);
+    help.append("  --                    ").append(words(language, "help.end")).append("\n\n");
+    help.append(words(language, kHelpNotesKey));
+    if (run.screen(stdout) == Screen::Console) {
+        writeConsole(stdout, nullptr, help.c_str());
+    } else {
+        (void)std::fputs(bytesOf(help, run.writesUtf8(stdout)).c_str(), stdout);
+    }
 }
 
 // Progress lines that could not be written (a full disk behind a
@@ -164,29 +165,56 @@ bool nothingNamed(const char* path) {
 // with it and where to look.
 int usage(Run& run, const CommandLine& line, const char* program) {
     const bool toPerson = run.toPerson();
+    const Language language = run.language(stderr);
+    const auto hint = [&](const char* key,
+                          std::initializer_list<std::pair<std::string_view, std::string>> values) {
+        tell(run, "d88cut: " + words(language, key, values) + "\n");
+    };
     if (toPerson) {
         std::size_t unknown = 0;
         for (const char* argument : line.dashed) {
             if (nothingNamed(argument)) {
-                tell(run, "d88cut: unknown option '" + std::string(argument) + "'\n");
+                hint("hint.unknown-option", {{"option", argument}});
                 ++unknown;
             }
         }
         if (line.valueMissing != nullptr) {
-            tell(run, "d88cut: option '" + std::string(line.valueMissing) + "' needs a value\n");
+            hint("hint.needs-value", {{"option", line.valueMissing}});
         } else if (line.paths.size() > unknown + 1) {
-            tell(run, "d88cut: one container at a time: " +
-                          std::to_string(line.paths.size() - unknown) + " were given\n");
+            hint("hint.one-container", {{"count", std::to_string(line.paths.size() - unknown)}});
         } else if (line.paths.size() == 1 && line.encoding != nullptr) {
-            tell(run, "d88cut: --encoding takes auto, utf-8 or shift_jis, not '" +
-                          std::string(line.encoding) + "'\n");
+            hint("hint.encoding", {{"value", line.encoding}});
         }
     }
     (void)std::fprintf(stderr, kUsageFormat, bytesOf(program, run.writesUtf8(stderr)).c_str());
     if (toPerson) {
-        tell(run, "Try 'd88cut --help'.\n");
+        tell(run, words(language, "hint.try-help") + "\n");
     }
     return 1;
+}
+
+// A file dropped onto the program with others, in a console of its own:
+// cut into the folder that holds it. The names that the run wrote into
+// another folder before are counted and let go, as they are other files.
+int cutDropped(Run& run, const char* path) {
+    std::error_code error;
+    const std::filesystem::path whole = std::filesystem::absolute(pathOf(path), error);
+    const std::u8string file = whole.u8string();
+    const std::u8string folder = whole.parent_path().u8string();
+    const std::string fileText(file.begin(), file.end());
+    const std::string folderText(folder.begin(), folder.end());
+    if (error) {
+        return runContainer(run, path, nullptr, false);
+    }
+    if (folderText != run.folder && !run.names.empty()) {
+        for (const auto& [name, copy] : run.names) {
+            ++run.earlier[static_cast<std::size_t>(copy ? copy->state : FileState::Missing)];
+        }
+        run.names.clear();
+    }
+    run.folder = folderText;
+    run.folders.insert(folderText);
+    return runContainer(run, fileText.c_str(), folderText.c_str(), false);
 }
 
 // The run of a command line; the result is the exit status.
@@ -194,12 +222,12 @@ int runCommandLine(Run& run, int argc, const char* const* argv) {
     // Started with nothing to cut in a console of its own, from Explorer,
     // the tool tells how it is used there.
     if (run.ownConsole && argc <= 1) {
-        tell(run, kHowToStart);
+        tell(run, words(run.language(stderr), "console.how-to-start"));
         return 1;
     }
     const CommandLine line = parseCommandLine(argc, argv);
     if (line.help) {
-        printHelp();
+        printHelp(run);
         return withOutputChecked(0);
     }
     if (line.version) {
@@ -216,8 +244,12 @@ int runCommandLine(Run& run, int argc, const char* const* argv) {
             encodingKnown = true;
         }
     }
-    // A cut takes one container; a listing one or more.
-    const bool pathsRight = run.listing ? !line.paths.empty() : line.paths.size() == 1;
+    // A cut takes one container; a listing one or more, and so do files
+    // dropped onto the program.
+    const bool dropped = run.ownConsole && !run.listing && line.directory == nullptr &&
+                         line.paths.size() > 1;
+    const bool pathsRight =
+        run.listing || dropped ? !line.paths.empty() : line.paths.size() == 1;
     if (line.valueMissing != nullptr || !pathsRight || !encodingKnown) {
         return usage(run, line, (argc > 0 && argv[0] != nullptr) ? argv[0] : "d88cut");
     }
@@ -226,7 +258,8 @@ int runCommandLine(Run& run, int argc, const char* const* argv) {
     run.containerCount = static_cast<int>(line.paths.size());
     for (const char* path : line.paths) {
         const bool mayBeOption = run.containerCount == 1 && !line.dashed.empty();
-        if (runContainer(run, path, line.directory, mayBeOption) != 0) {
+        if ((dropped ? cutDropped(run, path)
+                     : runContainer(run, path, line.directory, mayBeOption)) != 0) {
             status = 1;
         }
         ++run.containerIndex;
@@ -248,7 +281,7 @@ int runCutter(int argc, const char* const* argv) {
     run.ownConsole = inConsoleOfItsOwn();
     const int status = runCommandLine(run, argc, argv);
     if (run.ownConsole) {
-        waitForEnter();
+        waitForEnter(words(run.language(stderr), "console.press-enter"));
     }
     return status;
 }

@@ -8,9 +8,11 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cutter/messages.h"
 #include "cutter/report.h"
@@ -72,7 +74,7 @@ struct Run {
     // The container at hand, as it was given, for messages, and as the
     // system knows it, so that no output name that stands for it is ever
     // written; and what the run learnt of it so far.
-    const char* containerPath = "";
+    std::string containerPath;
     int containerIndex = 0;  // among the containers of the command line
     int containerCount = 1;
     FileIdentity container;
@@ -89,6 +91,13 @@ struct Run {
     // later copy that ranks lower does not replace it. (Relative to the
     // output folder, the current directory while it is cut.)
     std::map<std::string, std::optional<Written>, std::less<>> names;
+    // Files dropped together onto the program are cut each into the folder
+    // that holds it, as one run: the folder of `names`, and how the names
+    // of the folders before it fared.
+    std::string folder;
+    std::set<std::string> folders;
+    std::vector<std::string> containers;  // each container cut, as given
+    std::size_t earlier[4] = {};  // by FileState; Missing: could not be cut
     bool knownDisk = false;
     int containersCut = 0;  // whose folder was entered and disks were cut
     // What standard output and standard error show text on, asked once.
@@ -104,6 +113,11 @@ struct Run {
     // True when the messages go to `stream` as UTF-8: asked for, or on a
     // terminal whose locale speaks it.
     bool writesUtf8(std::FILE* stream);
+    // The language of a person's lines on `stream`: Japanese where the
+    // person's setting is Japanese and the screen shows it, English
+    // anywhere else, into pipes and files always.
+    Language language(std::FILE* stream);
+    std::optional<bool> japanese;  // the person's setting, asked once
     // The copy of `name` that this run wrote, or nullptr.
     const Written* wrote(std::string_view name) const;
 };

@@ -207,7 +207,7 @@ bool containerReadFailed(Run& run) {
     if (!run.containerReadReported) {
         run.containerReadReported = true;
         (void)std::fflush(stdout);
-        putMessage(run, stderr, run.containerPath, kCannotReadMessage);
+        putMessage(run, stderr, run.containerPath.c_str(), kCannotReadMessage);
         explain(run, run.containerPath, systemWords(error));
         printNote(run, {NoteKind::ReadError, -1, systemWords(error)});
     }
@@ -233,7 +233,9 @@ int runContainer(Run& run, const char* path, const char* directory, bool mayBeOp
         putMessage(run, stderr, nullptr, kCannotOpenMessage);
         explain(run, path, why);
         if (mayBeOption && run.toPerson() && nothingNamed(path)) {
-            tell(run, "d88cut: unknown option '" + std::string(path) + "'\nTry 'd88cut --help'.\n");
+            const Language language = run.language(stderr);
+            tell(run, "d88cut: " + words(language, "hint.unknown-option", {{"option", path}}) +
+                          "\n" + words(language, "hint.try-help") + "\n");
         }
         printNote(run, {NoteKind::CannotOpen, -1, why});
         printContainerEnd(run, 1);
@@ -254,6 +256,7 @@ int runContainer(Run& run, const char* path, const char* directory, bool mayBeOp
         return 1;
     }
     ++run.containersCut;
+    run.containers.push_back(run.containerPath);
     runDisks(run, fileSize);
     if (!run.listing) {
         if (interrupted()) {

@@ -30,17 +30,17 @@ void zeroBuffer(int from, int to) {
 // this one is killed before it is renamed.
 std::string temporaryNameOf(const char* name) { return std::string(".") + name + ".d88cut"; }
 
-// The drive's words for a status that flags a sector.
-const char* statusWords(std::uint8_t status) {
+// What a status that flags a sector says of it.
+Problem flaggedAs(std::uint8_t status) {
     switch (status) {
         case d88::kStatusIdCrcError:
-            return "ID CRC error";
+            return Problem::IdCrcError;
         case d88::kStatusDataCrcError:
-            return "data CRC error";
+            return Problem::DataCrcError;
         case d88::kStatusNoAddressMark:
-            return "no address mark";
+            return Problem::NoAddressMark;
         default:
-            return "no data mark";
+            return Problem::NoDataMark;
     }
 }
 
@@ -48,12 +48,12 @@ bool brokeOff(const d88::RunStep& step) { return step.copied < step.chunk; }
 
 // Why the latest run broke off at `step`.
 SectorProblem brokenAt(const d88::RunStep& step) {
-    SectorProblem problem{step.c, step.h, step.r, "not on the disk", false};
+    SectorProblem problem{step.c, step.h, step.r, Problem::NotOnDisk, 0};
     if (step.miss == d88::Miss::PastFileEnd ||
         (step.miss == d88::Miss::None && step.dataSize >= step.chunk)) {
-        problem.problem = "past the end of the file";
+        problem.problem = Problem::PastFileEnd;
     } else if (step.miss == d88::Miss::None) {
-        problem.problem = "holds " + std::to_string(step.dataSize) + " bytes";
+        problem = {step.c, step.h, step.r, Problem::Holds, step.dataSize};
     }
     return problem;
 }
@@ -75,7 +75,7 @@ void account(FileReport& file, int read, int from, int length) {
         const int overlap = std::min(at + step.chunk, to) - std::max(at, from);
         if (overlap > 0 && d88::isFlagged(step.status)) {
             file.readWithErrors += overlap;
-            file.sectors.push_back({step.c, step.h, step.r, statusWords(step.status), true});
+            file.sectors.push_back({step.c, step.h, step.r, flaggedAs(step.status), 0});
         }
         at += step.chunk;
     }
@@ -91,7 +91,7 @@ void account(FileReport& file, int read, int from, int length) {
 // not, says why in `file`.
 bool gaveAnything(Run& run, FileReport& file, int read) {
     if (containerReadFailed(run)) {
-        file.why = "the container could not be read";
+        file.cause = Cause::ReadError;
         return false;
     }
     const std::span<const d88::RunStep> steps = diskImage.lastRun();
@@ -239,11 +239,10 @@ bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int
         int at = 0;
         for (const d88::RunStep& step : diskImage.lastRun()) {
             if (brokeOff(step) || at + step.chunk >= offset + kRecordHeaderSize) {
-                char words[48];
-                (void)std::snprintf(words, sizeof words, "holds a record of kind 0x%04X, not A or B",
-                                    static_cast<unsigned>(kind));
-                file.sectors.push_back(brokeOff(step) ? brokenAt(step)
-                                                      : SectorProblem{step.c, step.h, step.r, words, false});
+                file.sectors.push_back(
+                    brokeOff(step) ? brokenAt(step)
+                                   : SectorProblem{step.c, step.h, step.r, Problem::RecordKind,
+                                                   static_cast<int>(kind)});
                 break;
             }
             at += step.chunk;
@@ -254,8 +253,8 @@ bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int
     zeroBuffer(zeroed, offset + length);
     account(file, read, offset, length);
     if (file.read < length && read == size) {
-        file.why = "the record is " + std::to_string(length) + " bytes long, past the " +
-                   std::to_string(size - offset) + " bytes read for it";
+        file.cause = Cause::RecordLong;
+        file.readFor = size - offset;
     }
     return fileGiven(run, file, record);
 }

@@ -1,7 +1,8 @@
 // The printers: every line that tells what a run learnt of a container, its
-// disks and its files is written here, from the run's records. A listing's
-// text lines and JSON Lines go to standard output; a cut's messages, the
-// reasons and the closing line for a person go to standard error.
+// disks and its files starts here, from the run's records. A listing's text
+// lines and JSON Lines are written here, to standard output; a cut's
+// messages and what a person is told go to standard error (person.cc has
+// the person's words).
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -125,42 +126,6 @@ void emit(const char* type, json data) {
 
 json intOrNull(std::int64_t value) { return value >= 0 ? json(value) : json(nullptr); }
 
-// "C1 H0 R3 (data CRC error)" where the drive flagged it, else
-// "C29 H1 R3 not on the disk"; several joined by "; ".
-std::string sectorWords(const std::vector<SectorProblem>& sectors) {
-    std::string words;
-    for (const SectorProblem& sector : sectors) {
-        char id[48];
-        (void)std::snprintf(id, sizeof id, "%sC%d H%d R%d", words.empty() ? "" : "; ", sector.c,
-                            sector.h, sector.r);
-        words.append(id).append(sector.flagged ? " (" : " ").append(sector.problem);
-        words.append(sector.flagged ? ")" : "");
-    }
-    return words;
-}
-
-// Why a file is not whole, after its name in the reason line.
-std::string whyNotWhole(const FileReport& file) {
-    std::string words;
-    switch (file.state) {
-        case FileState::Whole:
-            return "";
-        case FileState::Damaged:
-            words = std::to_string(file.readWithErrors) + " bytes read with errors";
-            break;
-        case FileState::Incomplete:
-            words = std::to_string(file.read) + " of " + std::to_string(file.size) + " bytes read";
-            break;
-        case FileState::Missing:
-            words = "not read";
-            break;
-    }
-    for (const std::string& part : {sectorWords(file.sectors), file.why}) {
-        words += part.empty() ? "" : ": " + part;
-    }
-    return words;
-}
-
 // A line about the container and its disks that a listing prints: with -v
 // a cut tells it on standard error too.
 void listed(Run& run, const std::string& line) {
@@ -169,10 +134,6 @@ void listed(Run& run, const std::string& line) {
     } else if (run.mode == Mode::Cut && run.verbose) {
         tell(run, line);
     }
-}
-
-std::string counted(std::size_t count, const char* what) {
-    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
 }
 
 }  // namespace
@@ -226,10 +187,10 @@ void printDiskEnd(Run& run, const DiskReport& disk) {
         return;
     }
     if (run.mode == Mode::Cut && !run.verbose && run.toPerson()) {
-        tell(run, "d88cut: " + std::string(run.containerPath) + ": the file ends " +
-                      std::to_string(disk.truncatedAt) + " bytes into disk image " +
-                      std::to_string(disk.number) + " of " + std::to_string(disk.statedSize) +
-                      " bytes: it was cut short\n");
+        tellContainer(run, "note.cut-short",
+                      {{"at", std::to_string(disk.truncatedAt)},
+                       {"disk", std::to_string(disk.number)},
+                       {"size", std::to_string(disk.statedSize)}});
         return;
     }
     listed(run, "  (the file ends " + std::to_string(disk.truncatedAt) +
@@ -255,8 +216,7 @@ void printNote(Run& run, const Note& note) {
             if (run.mode == Mode::Json) {
                 emit("note", {{"kind", "disks_beyond_limit"}, {"limit", d88::kMaxDisks}});
             } else if (run.mode == Mode::Cut && !run.verbose && run.toPerson()) {
-                tell(run, "d88cut: " + std::string(run.containerPath) + ": more than " + limit +
-                              " disk images; those after the " + limit + "th are not read\n");
+                tellContainer(run, "note.beyond-limit", {{"limit", limit}});
             } else {
                 listed(run, "disks after the " + limit + "th: not read (at most " + limit +
                                 " disk images are read)\n");
@@ -276,8 +236,10 @@ void printFile(Run& run, const FileReport& file, const Written* kept) {
     if (run.mode == Mode::Json) {
         json sectors = json::array();
         for (const SectorProblem& sector : file.sectors) {
-            sectors.push_back(
-                {{"c", sector.c}, {"h", sector.h}, {"r", sector.r}, {"problem", sector.problem}});
+            sectors.push_back({{"c", sector.c},
+                               {"h", sector.h},
+                               {"r", sector.r},
+                               {"problem", problemWords(Language::English, sector)}});
         }
         emit("file", {{"disk", file.disk},
                       {"name", file.name},
@@ -287,109 +249,33 @@ void printFile(Run& run, const FileReport& file, const Written* kept) {
                       {"read_with_errors", file.readWithErrors},
                       {"sectors", sectors}});
     } else if (run.mode == Mode::List) {
-        std::string line = "  " + std::string(file.name);
-        const std::string size = " " + std::to_string(file.size);
-        const std::string errors = std::to_string(file.readWithErrors);
+        const char* name = file.name;
         switch (file.state) {
             case FileState::Whole:
-                line += size;
+                (void)std::printf("  %s %d\n", name, file.size);
                 break;
             case FileState::Damaged:
-                line += size + " damaged (" + errors + " bytes read with errors)";
+                (void)std::printf("  %s %d damaged (%d bytes read with errors)\n", name, file.size,
+                                  file.readWithErrors);
                 break;
             case FileState::Incomplete:
-                line += size + " incomplete (" + std::to_string(file.read) + " bytes read" +
-                        (file.readWithErrors > 0 ? ", " + errors + " with errors)" : ")");
+                if (file.readWithErrors > 0) {
+                    (void)std::printf("  %s %d incomplete (%d bytes read, %d with errors)\n", name,
+                                      file.size, file.read, file.readWithErrors);
+                } else {
+                    (void)std::printf("  %s %d incomplete (%d bytes read)\n", name, file.size,
+                                      file.read);
+                }
                 break;
             case FileState::Missing:
-                line += " missing";
+                (void)std::printf("  %s missing\n", name);
                 break;
         }
-        (void)std::fputs((line + "\n").c_str(), stdout);
     } else if (file.state != FileState::Whole) {
         putMessage(run, stderr, file.name,
                    file.state == FileState::Missing ? kCannotReadMessage : kIncompleteMessage);
     }
-    if (file.state != FileState::Whole) {
-        explain(run, file.name, whyNotWhole(file));
-    }
-    if (kept != nullptr) {
-        std::string from = "disk " + std::to_string(kept->disk);
-        from += kept->container != run.containerPath ? " of " + kept->container : "";
-        explain(run, file.name,
-                "not written: the " + std::string(stateName(kept->state)) + " copy from " + from +
-                    " stays");
-    }
-}
-
-void printClosingLine(Run& run) {
-    std::size_t written = 0;
-    std::size_t tally[4] = {};
-    std::size_t notWritten = 0;
-    for (const auto& [name, copy] : run.names) {
-        if (copy) {
-            ++written;
-            ++tally[static_cast<std::size_t>(copy->state)];
-        } else {
-            ++notWritten;
-        }
-    }
-    std::string line = "d88cut: ";
-    if (!run.knownDisk) {
-        line += "no known disk in " + std::string(run.containerPath);
-        line += run.containerReadReported ? ", as far as it could be read" : "";
-        line += "; see why with: d88cut -l ";
-        line += (run.containerPath[0] == '-' ? "-- " : "") + commandWord(run.containerPath);
-    } else {
-        std::error_code error;
-        const std::u8string folder = std::filesystem::current_path(error).u8string();
-        line += counted(written, "file") + " cut into " +
-                (error ? std::string(".") : std::string(folder.begin(), folder.end()));
-        std::string kinds;
-        for (const FileState state : {FileState::Damaged, FileState::Incomplete}) {
-            if (const std::size_t n = tally[static_cast<std::size_t>(state)]; n != 0) {
-                kinds += (kinds.empty() ? "" : ", ") + std::to_string(n) + " " + stateName(state);
-            }
-        }
-        line += kinds.empty() ? "" : " (" + kinds + ")";
-        line += notWritten != 0 ? "; " + counted(notWritten, "file") + " could not be cut" : "";
-    }
-    tell(run, line + "\n");
-}
-
-void putMessage(Run& run, std::FILE* stream, const char* subject, const Message& message) {
-    if (stream == stderr) {
-        (void)std::fflush(stdout);  // keep the lines in order on a shared screen
-    }
-    const Screen screen = run.screen(stream);
-    if (screen == Screen::Console) {
-        writeConsole(stream, subject, message.utf8);
-        return;
-    }
-    const bool utf8 = run.writesUtf8(stream);
-    // One write for the whole line, so that it stays whole on a shared console.
-    std::string line = subject != nullptr ? bytesOf(subject, utf8) : "";
-    line += utf8 ? message.utf8 : message.shiftJis;
-    (void)std::fputs(line.c_str(), stream);
-    if (stream == stderr) {
-        (void)std::fflush(stderr);  // some C runtimes buffer it when it is a file
-    }
-}
-
-void tell(Run& run, const std::string& line) {
-    (void)std::fflush(stdout);
-    if (run.screen(stderr) == Screen::Console) {
-        writeConsole(stderr, nullptr, line.c_str());
-    } else {
-        (void)std::fputs(bytesOf(line, run.writesUtf8(stderr)).c_str(), stderr);
-        (void)std::fflush(stderr);
-    }
-}
-
-void explain(Run& run, const std::string& path, const std::string& reason) {
-    if (run.verbose || run.toPerson()) {
-        tell(run, "d88cut: " + path + ": " + reason + "\n");
-    }
+    tellFile(run, file, kept);
 }
 
 }  // namespace d88cut

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cutter/messages.h"
+#include "cutter/words.h"
 
 namespace d88cut {
 
@@ -20,14 +21,32 @@ struct Run;
 // incomplete.
 enum class FileState { Whole, Damaged, Incomplete, Missing };
 
-// A sector that failed a file: its ID and what was wrong with it, in words.
-// `flagged`: the drive's own status says so.
+// What was wrong with a sector that failed a file: what the drive's status
+// says of it (the first four), or why the run broke off at it.
+enum class Problem {
+    IdCrcError,
+    DataCrcError,
+    NoAddressMark,
+    NoDataMark,
+    NotOnDisk,
+    PastFileEnd,
+    Holds,       // fewer bytes than the run wanted: `value` of them
+    RecordKind,  // holds a record of kind `value`, which is neither A nor B
+};
+
 struct SectorProblem {
     int c = 0;
     int h = 0;
     int r = 0;
-    std::string problem;
-    bool flagged = false;
+    Problem problem = Problem::NotOnDisk;
+    int value = 0;
+};
+
+// What failed a file that is no sector's.
+enum class Cause {
+    None,
+    ReadError,   // the container could not be read
+    RecordLong,  // the record runs past the bytes read for it
 };
 
 struct FileReport {
@@ -38,8 +57,8 @@ struct FileReport {
     int read = 0;   // its first bytes that the disk gave
     int readWithErrors = 0;  // of those, the bytes copied from flagged sectors
     std::vector<SectorProblem> sectors;
-    // What failed it that is no sector's, or "".
-    std::string why;
+    Cause cause = Cause::None;
+    int readFor = 0;  // RecordLong: the bytes that the catalog reads for the record
 };
 
 struct DiskReport {
@@ -87,6 +106,15 @@ struct Written;
 void printFile(Run& run, const FileReport& file, const Written* kept);
 // The closing word of a cut, for a person.
 void printClosingLine(Run& run);
+
+// What a person is told of a file that is not whole, and of a copy that
+// the better one `kept` kept out (person.cc).
+void tellFile(Run& run, const FileReport& file, const Written* kept);
+// "d88cut: PATH: " and the words of `key` about the container at hand.
+void tellContainer(Run& run, const char* key,
+                   std::initializer_list<std::pair<std::string_view, std::string>> values);
+// What was wrong with a sector, in words.
+std::string problemWords(Language language, const SectorProblem& sector);
 
 // Writes `subject` (a file or folder name as given, or nullptr) followed by
 // `message` to `stream`, in the encoding that the stream shows: UTF-8 on a

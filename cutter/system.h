@@ -34,9 +34,14 @@ namespace d88cut {
 // is, or quoted.
 [[nodiscard]] std::string commandWord(const std::string& path);
 
-// The end of the help: the exit statuses, the messages' encoding and where
-// the manual is, in the system's terms.
-extern const char kHelpNotes[];
+// The key of the end of the help in the words files (words/*.txt): the
+// exit statuses, the messages' encoding and where the manual is, in the
+// system's terms.
+extern const char kHelpNotesKey[];
+// True where the person's own setting asks for Japanese: on POSIX the
+// locale's environment (LC_ALL, LC_MESSAGES, LANG) names ja; on Windows the
+// user's interface language is Japanese.
+[[nodiscard]] bool personReadsJapanese();
 
 // Puts the standard streams where the C library would change line ends into
 // binary mode, so that every byte is written as it is.
@@ -58,11 +63,9 @@ void writeConsole(std::FILE* stream, const char* subject, const char* utf8);
 // tool ends: started from Explorer (a double-click, or a file dropped onto
 // it), none of its standard streams redirected. Never on POSIX.
 [[nodiscard]] bool inConsoleOfItsOwn();
-// For a person who started it so with nothing to cut: how to use it.
-extern const char kHowToStart[];
-// Asks the person at the console of its own to press Enter, and reads
+// Shows `prompt` to the person at the console of its own, and reads
 // standard input up to a line end or its end.
-void waitForEnter();
+void waitForEnter(const std::string& prompt);
 
 // Makes `path` the current directory; false, with errno set, when it cannot
 // be entered.

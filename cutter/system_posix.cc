@@ -56,12 +56,19 @@ std::string commandWord(const std::string& path) {
     return text + "'";
 }
 
-const char kHelpNotes[] =
-    "Exit status: 0 when every file was cut whole; 1 on a wrong command line,\n"
-    "a container or folder that cannot be opened or read, or a file that could\n"
-    "not be read whole or written; 128+N when ended by signal N. Messages are\n"
-    "Shift_JIS but on a UTF-8 terminal, unless --encoding says otherwise.\n"
-    "See d88cut(1).\n";
+const char kHelpNotesKey[] = "help.notes.posix";
+
+// The first of LC_ALL, LC_MESSAGES and LANG that is set, as setlocale
+// would take it for messages.
+bool personReadsJapanese() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return std::strncmp(value, "ja", 2) == 0;
+        }
+    }
+    return false;
+}
 
 // Streams: the bytes are written as they are already.
 
@@ -86,9 +93,7 @@ void writeConsole(std::FILE* stream, const char* subject, const char* utf8) {
 
 bool inConsoleOfItsOwn() { return false; }
 
-const char kHowToStart[] = "";
-
-void waitForEnter() {}
+void waitForEnter(const std::string& /*prompt*/) {}
 
 bool enterDirectory(const char* path) { return ::chdir(path) == 0; }
 

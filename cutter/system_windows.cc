@@ -122,14 +122,9 @@ std::string commandWord(const std::string& path) {
     return plain ? path : "\"" + path + "\"";
 }
 
-const char kHelpNotes[] =
-    "Exit status: 0 when every file was cut whole; 1 on a wrong command line,\n"
-    "a container or folder that cannot be opened or read, or a file that could\n"
-    "not be read whole or written; 0xC000013A (-1073741510) when ended by\n"
-    "Ctrl-C. The messages show in Japanese in a console; into a pipe or a file\n"
-    "they are Shift_JIS, unless --encoding says otherwise. Dropped onto\n"
-    "d88cut.exe, a D88 file is cut into its own folder. The manual is\n"
-    "d88cut.txt, beside d88cut.exe.\n";
+const char kHelpNotesKey[] = "help.notes.windows";
+
+bool personReadsJapanese() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE; }
 
 // Streams: the messages are bytes, written unchanged as on every other
 // system, so no carriage return is put before their line ends.
@@ -176,17 +171,9 @@ bool inConsoleOfItsOwn() {
     return true;
 }
 
-const char kHowToStart[] =
-    "d88cut cuts the files of the PROGRAM DISK, DISK A and DISK B out of a D88\n"
-    "file. Drop a D88 file onto d88cut.exe: its files are cut into the folder\n"
-    "that holds it. Or run it in a console (Command Prompt):\n"
-    "  d88cut.exe disks.d88    cuts into the current folder\n"
-    "  d88cut.exe --help       lists the options\n"
-    "The manual is d88cut.txt, beside d88cut.exe.\n";
-
-void waitForEnter() {
+void waitForEnter(const std::string& prompt) {
     (void)std::fflush(stdout);
-    writeConsole(stderr, nullptr, "Press Enter to close this window.\n");
+    writeConsole(stderr, nullptr, (prompt + "\n").c_str());
     for (int ch = std::getchar(); ch != EOF && ch != '\n'; ch = std::getchar()) {
     }
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <map>
 #include <set>
 
@@ -292,10 +293,21 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         {"C", "c.d88 empty.d88", "d88cut: one container at a time: 2 were given\r\nUsage: ", 1},
         {"C", "-C out c.d88", "EXB015\r\nd88cut: 49 files cut into " + (dir_ / "out").string() + "\r\n"},
         {"C", "empty.d88", "d88cut: no known disk in empty.d88; see why with: d88cut -l empty.d88\r\n"},
+        // A Japanese setting: the lines for a person are Japanese.
+        {"ja_JP.UTF-8", "-C out c.d88",
+         "d88cut: 49 \xE5\x80\x8B\xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92 " +
+             (dir_ / "out").string()},
+        {"ja_JP.UTF-8", "--help", "\r\n  -l, --list            \xE5\x88\x87"},
     };
+    // Where the Japanese locale is not installed, no terminal shows it.
+    const bool japanese = std::setlocale(LC_CTYPE, "ja_JP.UTF-8") != nullptr;
+    (void)std::setlocale(LC_CTYPE, "C");
     ScopedTempDir capture;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.locale) + " " + c.args);
+        if (!japanese && std::string(c.locale).starts_with("ja")) {
+            continue;
+        }
         const std::string command = "cd " + shellQuote(dir_.path().string()) +
                                     " && env -u LC_ALL -u LC_CTYPE LANG=" + c.locale + " script -qec " +
                                     shellQuote(toolCommand() + " " + c.args) + " /dev/null </dev/null >" +
@@ -305,6 +317,15 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         const Bytes shown = fileBytes(capture / "shown");
         EXPECT_NE(std::string(shown.begin(), shown.end()).find(c.shown), std::string::npos)
             << std::string(shown.begin(), shown.end());
+    }
+    // Into a pipe a Japanese setting changes no byte.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"-v", "-C", "out", "c.d88"}, {"-l", "-v", "c.d88", "empty.d88"}, {"--lsit"}}) {
+        SCOPED_TRACE(args.front());
+        const RunResult english = runTool(dir_.path(), args, "env -u LC_ALL LANG=C ");
+        const RunResult japaneseSetting = runTool(dir_.path(), args, "env -u LC_ALL LANG=ja_JP.UTF-8 ");
+        EXPECT_EQ(japaneseSetting.out, english.out);
+        EXPECT_EQ(japaneseSetting.err, english.err);
     }
 }
 
@@ -342,6 +363,10 @@ TEST_F(CliTest, ConsoleOfItsOwn) {
          "d88cut: no known disk in " + empty + "; see why with: d88cut -l \"" + empty + "\"\n" +
              wait,
          0},
+        // Several files dropped at once: each cut, one closing line, one wait.
+        {{empty, here + "\\" + kJapaneseContainer},
+         fromShiftJis("DISK B" + kRecognised) + "d88cut: 49 files cut into " + here + "\n" + wait,
+         49},
         {{}, "The manual is d88cut.txt, beside d88cut.exe.\n" + wait, 0},
     };
     ScopedTempDir capture;

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 
 #include "cutter/cutter.h"
+#include "cutter/words.h"
 #include "tests/known_disks.h"
 #include "tests/test_dir.h"
 
@@ -192,6 +194,40 @@ TEST(ManualTest, ShowsEveryMessageAsItReads) {
         shown.pop_back();  // the line end
         EXPECT_NE(text.find(shown), std::string::npos) << shown;
     }
+}
+
+// A translator's slip shows here: every entry of the English words has its
+// Japanese twin, with the same {names} for the program to fill in.
+TEST(WordsTest, EveryEntryInBothLanguages) {
+    using d88cut::Language;
+    const std::string english = d88cut::kEnglishWords;
+    const std::string japanese = d88cut::kJapaneseWords;
+    const auto names = [](const std::string& text) {
+        std::set<std::string> found;
+        for (std::size_t at = text.find('{'); at != std::string::npos; at = text.find('{', at + 1)) {
+            found.insert(text.substr(at, text.find('}', at) - at + 1));
+        }
+        return found;
+    };
+    std::size_t entries = 0;
+    for (std::size_t at = 0; at < english.size(); at = english.find('\n', at) + 1) {
+        const std::size_t colon = english.find(':', at);
+        const std::string key = english.substr(at, colon - at);
+        if (key.empty() || key.find_first_not_of("abcdefghijklmnopqrstuvwxyz.-") != std::string::npos) {
+            continue;
+        }
+        SCOPED_TRACE(key);
+        ++entries;
+        EXPECT_TRUE(japanese.starts_with(key + ":") || japanese.find("\n" + key + ":") != std::string::npos);
+        EXPECT_EQ(names(d88cut::words(Language::English, key)), names(d88cut::words(Language::Japanese, key)));
+        if (english.find('\n', at) == std::string::npos) {
+            break;
+        }
+    }
+    EXPECT_GT(entries, 40u);
+    EXPECT_EQ(d88cut::words(Language::Japanese, "files.many", {{"count", "49"}}),
+              "49 \xE5\x80\x8B\xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB");
+    EXPECT_EQ(d88cut::words(Language::English, "closing.kinds", {{"kinds", "1 damaged"}}), " (1 damaged)");
 }
 
 }  // namespace
