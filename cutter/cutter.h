@@ -6,13 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <optional>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "cutter/messages.h"
+#include "cutter/report.h"
 #include "cutter/system.h"
 #include "image/d88_image.h"
 
@@ -46,34 +47,50 @@ std::span<const CatalogEntry> catalogFor(DiskKind kind);
 // shows them right whatever is asked.
 enum class Encoding { Auto, Utf8, ShiftJis };
 
-// How a catalogued name fared in a cut: written whole, written with bytes
-// that the disk could not give, or not written at all.
-enum class Outcome { Whole, Incomplete, NotWritten };
+// What a run does with a container: cut its files, or list what a cut
+// would give as text lines or as JSON Lines.
+enum class Mode { Cut, List, Json };
+
+// A copy of a catalogued name that this run wrote: how whole it was, and
+// where it came from.
+struct Written {
+    FileState state;  // whole, damaged or incomplete
+    int disk;         // its disk's number in its container
+    std::string container;
+};
 
 // The state of one run of the tool. runCutter makes one for each command
 // line and hands it to every step, so that a second run in the same process
 // starts clean.
 struct Run {
-    // As the command line asks. A listing says what a cut would give and
-    // writes nothing; a verbose cut says why things fail.
-    bool listing = false;
+    // As the command line asks. A verbose run says why things fail.
+    Mode mode = Mode::Cut;
+    bool listing = false;  // mode is List or Json: nothing is written
     bool verbose = false;
     Encoding encoding = Encoding::Auto;
-    // The container as it was given, for messages, and as the system knows
-    // it, so that no output name that stands for it is ever written.
+
+    // The container at hand, as it was given, for messages, and as the
+    // system knows it, so that no output name that stands for it is ever
+    // written; and what the run learnt of it so far.
     const char* containerPath = "";
+    int containerIndex = 0;  // among the containers of the command line
+    int containerCount = 1;
     FileIdentity container;
     bool containerReadReported = false;
-    // Set when the container could not be read, or a catalogued file could
-    // not be read whole or not written: the exit status is then 1.
+    int disk = 0;  // the number of the disk at hand, from 1
+    Tally tally;
+    // Set when the container at hand could not be read, or a catalogued
+    // file of it could not be read whole or not written: its status is 1.
     bool failed = false;
-    // Each catalogued name that this cut tried, and how it fared the last
-    // time (a file written once stays, whatever a later disk gives). A name
-    // this run wrote is not the container, needs no second look, and has
-    // no temporary file left. (Relative to the output folder, the current
-    // directory for the whole run.)
-    std::map<std::string, Outcome, std::less<>> names;
+
+    // Each catalogued name that this cut wrote, with the copy it holds, or
+    // tried and could not write (nullopt). A name this run wrote is not the
+    // container, needs no second look, and has no temporary file left; a
+    // later copy that ranks lower does not replace it. (Relative to the
+    // output folder, the current directory while it is cut.)
+    std::map<std::string, std::optional<Written>, std::less<>> names;
     bool knownDisk = false;
+    int containersCut = 0;  // whose folder was entered and disks were cut
     // What standard output and standard error show text on, asked once.
     std::optional<Screen> screens[2];
     // True in a console of the tool's own, which closes when the tool ends:
@@ -87,11 +104,17 @@ struct Run {
     // True when the messages go to `stream` as UTF-8: asked for, or on a
     // terminal whose locale speaks it.
     bool writesUtf8(std::FILE* stream);
-    bool wrote(std::string_view name) const;
+    // The copy of `name` that this run wrote, or nullptr.
+    const Written* wrote(std::string_view name) const;
 };
 
 // Runs the command line; the result is the exit status.
 int runCutter(int argc, const char* const* argv);
+
+// Cuts or lists the container at `path` (into `directory` when one is
+// given); the result is its status. A path that `mayBeOption` was perhaps
+// meant as an option.
+int runContainer(Run& run, const char* path, const char* directory, bool mayBeOption);
 
 void runCatalog(Run& run, DiskKind kind);
 bool extractRaw(Run& run, const char* name, int trackIndex, int c, int h, int r, int n, int offset,
@@ -104,24 +127,9 @@ bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int 
 // Ends a cut: removes the temporary files that a run which was killed left
 // under the names that this run did not write.
 void removeLeftovers(Run& run);
-
-// What a run does with a catalogued file that the disk gave: `length`
-// bytes, of which the first `delivered` came from the disk. A cut writes
-// it, a listing describes it.
-bool fileGiven(Run& run, const char* name, const std::uint8_t* bytes, int length, int delivered);
-// ... and with one that the disk could not give at all.
-bool fileNotGiven(Run& run, const char* name);
 // True when a read or seek of the container failed since the last look; the
-// first time in a run, says so on standard error and makes the status 1.
+// first time for a container, says so on standard error and makes its
+// status 1.
 bool containerReadFailed(Run& run);
-
-// Writes `subject` (a file or folder name as given, or nullptr) followed by
-// `message` to `stream`, in the encoding that the stream shows: UTF-8 on a
-// terminal whose locale speaks UTF-8, wide characters on a Windows console,
-// and the Shift_JIS bytes anywhere else.
-void putMessage(Run& run, std::FILE* stream, const char* subject, const Message& message);
-// In a verbose run, and to a person, writes "d88cut: PATH: REASON" to
-// standard error.
-void explain(Run& run, const std::string& path, const std::string& reason);
 
 }  // namespace d88cut

@@ -1,4 +1,8 @@
-// The two extraction modes and the safe writing of output files.
+// The two extraction modes, and the safe writing of output files. Each mode
+// reads a catalog row's sectors, records in a FileReport how much of the
+// file the disk gave and which sectors failed it, and hands the file on: a
+// cut writes it, unless this run already wrote a better copy of the name; a
+// listing describes it.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -26,18 +30,138 @@ void zeroBuffer(int from, int to) {
 // this one is killed before it is renamed.
 std::string temporaryNameOf(const char* name) { return std::string(".") + name + ".d88cut"; }
 
+// The drive's words for a status that flags a sector.
+const char* statusWords(std::uint8_t status) {
+    switch (status) {
+        case d88::kStatusIdCrcError:
+            return "ID CRC error";
+        case d88::kStatusDataCrcError:
+            return "data CRC error";
+        case d88::kStatusNoAddressMark:
+            return "no address mark";
+        default:
+            return "no data mark";
+    }
+}
+
+bool brokeOff(const d88::RunStep& step) { return step.copied < step.chunk; }
+
+// Why the latest run broke off at `step`.
+SectorProblem brokenAt(const d88::RunStep& step) {
+    SectorProblem problem{step.c, step.h, step.r, "not on the disk", false};
+    if (step.miss == d88::Miss::PastFileEnd ||
+        (step.miss == d88::Miss::None && step.dataSize >= step.chunk)) {
+        problem.problem = "past the end of the file";
+    } else if (step.miss == d88::Miss::None) {
+        problem.problem = "holds " + std::to_string(step.dataSize) + " bytes";
+    }
+    return problem;
+}
+
+// Records what the latest run, which counted `read` bytes, gave of the file
+// that is `length` bytes of its data from `from` on: how many of its first
+// bytes were read, how many of those came from flagged sectors (each named),
+// and the sector at which the run broke off where that cut the file short.
+void account(FileReport& file, int read, int from, int length) {
+    const std::span<const d88::RunStep> steps = diskImage.lastRun();
+    file.size = length;
+    file.read = std::clamp(read - from, 0, length);
+    const int to = from + file.read;
+    int at = 0;
+    for (const d88::RunStep& step : steps) {
+        if (brokeOff(step)) {
+            break;
+        }
+        const int overlap = std::min(at + step.chunk, to) - std::max(at, from);
+        if (overlap > 0 && d88::isFlagged(step.status)) {
+            file.readWithErrors += overlap;
+            file.sectors.push_back({step.c, step.h, step.r, statusWords(step.status), true});
+        }
+        at += step.chunk;
+    }
+    if (file.read < length && !steps.empty() && brokeOff(steps.back())) {
+        file.sectors.push_back(brokenAt(steps.back()));
+    }
+    file.state = file.read < length        ? FileState::Incomplete
+                 : file.readWithErrors > 0 ? FileState::Damaged
+                                           : FileState::Whole;
+}
+
+// True when the latest run, which counted `read` bytes, gave anything; if
+// not, says why in `file`.
+bool gaveAnything(Run& run, FileReport& file, int read) {
+    if (containerReadFailed(run)) {
+        file.why = "the container could not be read";
+        return false;
+    }
+    const std::span<const d88::RunStep> steps = diskImage.lastRun();
+    if (read == 0 && !steps.empty() && brokeOff(steps.front())) {
+        file.sectors.push_back(brokenAt(steps.front()));
+    }
+    return read > 0;
+}
+
+int rank(FileState state) {
+    switch (state) {
+        case FileState::Whole:
+            return 3;
+        case FileState::Damaged:
+            return 2;
+        case FileState::Incomplete:
+            return 1;
+        case FileState::Missing:
+            break;
+    }
+    return 0;
+}
+
+void count(Run& run, const FileReport& file) {
+    ++run.tally.files[static_cast<int>(file.state)];
+    run.failed = run.failed || file.state != FileState::Whole;
+}
+
+// What a run does with a catalogued file that the disk gave, its `file.size`
+// bytes at `bytes`: a cut writes it, unless a better copy that this run
+// wrote stands under its name, then tells what is wrong with it; a listing
+// describes it.
+bool fileGiven(Run& run, const FileReport& file, const std::uint8_t* bytes) {
+    count(run, file);
+    if (run.listing) {
+        printFile(run, file, nullptr);
+        return true;
+    }
+    const Written* earlier = run.wrote(file.name);
+    if (earlier != nullptr && rank(earlier->state) > rank(file.state)) {
+        (void)std::printf(kCuttingFormat, file.name);
+        printFile(run, file, earlier);
+        return false;
+    }
+    if (!writeOutputFile(run, file.name, bytes, file.size)) {
+        return false;
+    }
+    run.names.insert_or_assign(file.name, Written{file.state, file.disk, run.containerPath});
+    printFile(run, file, nullptr);
+    return true;
+}
+
+// ... and with one that the disk could not give at all.
+bool fileNotGiven(Run& run, const FileReport& file) {
+    count(run, file);
+    if (!run.listing) {
+        (void)run.names.try_emplace(file.name, std::nullopt);
+    }
+    printFile(run, file, nullptr);
+    return false;
+}
+
 bool writeReplacing(Run& run, const char* name, const std::uint8_t* bytes, int length,
                     WriteFailure& failure) {
     if (length < 0) {
         failure = {name, "has no size"};
         return false;
     }
-    if (!replaceFile(name, temporaryNameOf(name), bytes, length, run.wrote(name), run.container,
-                     failure)) {
-        return false;
-    }
-    run.names.insert_or_assign(name, Outcome::Whole);
-    return true;
+    return replaceFile(name, temporaryNameOf(name), bytes, length, run.wrote(name) != nullptr,
+                       run.container, failure);
 }
 
 }  // namespace
@@ -45,7 +169,7 @@ bool writeReplacing(Run& run, const char* name, const std::uint8_t* bytes, int l
 void removeLeftovers(Run& run) {
     for (DiskKind kind : {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB}) {
         for (const CatalogEntry& entry : catalogFor(kind)) {
-            if (entry.size != 0 && !run.wrote(entry.name)) {
+            if (entry.size != 0 && run.wrote(entry.name) == nullptr) {
                 removeLeftover(temporaryNameOf(entry.name), run.container);
             }
         }
@@ -65,7 +189,7 @@ bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int 
     putMessage(run, stderr, name, kCannotWriteMessage);
     explain(run, failure.path, failure.reason);
     run.failed = true;
-    (void)run.names.try_emplace(name, Outcome::NotWritten);
+    (void)run.names.try_emplace(name, std::nullopt);
     return false;
 }
 
@@ -78,12 +202,15 @@ bool extractRaw(Run& run, const char* name, int trackIndex, int c, int h, int r,
     }
     zeroBuffer(0, offset + size);
     const int read = diskImage.readRun(trackIndex, c, h, r, n, SectorBuffer.data(), offset + size);
+    FileReport file;
+    file.disk = run.disk;
+    file.name = name;
     // Bytes that a failing read left are never written over a file.
-    if (containerReadFailed(run) || read == 0) {
-        return fileNotGiven(run, name);
+    if (!gaveAnything(run, file, read)) {
+        return fileNotGiven(run, file);
     }
-    return fileGiven(run, name, &SectorBuffer[static_cast<std::size_t>(offset)], size,
-                    std::clamp(read - offset, 0, size));
+    account(file, read, offset, size);
+    return fileGiven(run, file, &SectorBuffer[static_cast<std::size_t>(offset)]);
 }
 
 // Writes the record that begins at `offset` of the `size` bytes read from
@@ -98,17 +225,39 @@ bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int
     const int zeroed = std::max(size, offset + kRecordHeaderSize);
     zeroBuffer(0, zeroed);
     const int read = diskImage.readRun(trackIndex, c, h, r, kSizeCode, SectorBuffer.data(), size);
-    if (containerReadFailed(run) || read == 0) {
-        return fileNotGiven(run, name);
+    FileReport file;
+    file.disk = run.disk;
+    file.name = name;
+    if (!gaveAnything(run, file, read)) {
+        return fileNotGiven(run, file);
     }
     const std::uint8_t* record = &SectorBuffer[static_cast<std::size_t>(offset)];
     const std::uint32_t kind = d88::loadLe16(record);
     if (kind != kRecordKindA && kind != kRecordKindB) {
-        return fileNotGiven(run, name);
+        // Told of the sector that holds the record's header, or of the one
+        // the run broke off at before it.
+        int at = 0;
+        for (const d88::RunStep& step : diskImage.lastRun()) {
+            if (brokeOff(step) || at + step.chunk >= offset + kRecordHeaderSize) {
+                char words[48];
+                (void)std::snprintf(words, sizeof words, "holds a record of kind 0x%04X, not A or B",
+                                    static_cast<unsigned>(kind));
+                file.sectors.push_back(brokeOff(step) ? brokenAt(step)
+                                                      : SectorProblem{step.c, step.h, step.r, words, false});
+                break;
+            }
+            at += step.chunk;
+        }
+        return fileNotGiven(run, file);
     }
     const auto length = static_cast<int>(d88::loadLe16(record + 2));
     zeroBuffer(zeroed, offset + length);
-    return fileGiven(run, name, record, length, std::clamp(read - offset, 0, length));
+    account(file, read, offset, length);
+    if (file.read < length && read == size) {
+        file.why = "the record is " + std::to_string(length) + " bytes long, past the " +
+                   std::to_string(size - offset) + " bytes read for it";
+    }
+    return fileGiven(run, file, record);
 }
 
 void runCatalog(Run& run, DiskKind kind) {

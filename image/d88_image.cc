@@ -204,17 +204,20 @@ std::int64_t D88Image::trackStart(int trackIndex) const {
     return start >= 0 ? start : -1;
 }
 
-std::int64_t D88Image::locateSector(int trackIndex, int c, int h, int r, int n, int& dataSize) {
+std::int64_t D88Image::locateSector(int trackIndex, int c, int h, int r, int n, RunStep& step) {
     const std::int64_t start = trackStart(trackIndex);
     if (start < 0) {
+        step.miss = Miss::NoTrack;
         return -1;
     }
     std::int64_t position = start;
     std::array<std::uint8_t, kSectorHeaderSize> header{};
+    step.miss = Miss::NotOnTrack;
     // Only a header whose own count is i + 1 ends the search; the file's end
     // ends it otherwise, as every step moves on by at least one header.
     for (std::int64_t i = 0;; ++i) {
         if (readAt(start, position, header.data(), kSectorHeaderSize) != kSectorHeaderSize) {
+            step.miss = Miss::PastFileEnd;
             return -1;
         }
         position += kSectorHeaderSize;
@@ -222,8 +225,11 @@ std::int64_t D88Image::locateSector(int trackIndex, int c, int h, int r, int n, 
         if (sectorCount == 0) {
             return -1;
         }
-        dataSize = static_cast<int>(loadLe16(&header[kDataSizeOffset]));
+        const auto dataSize = static_cast<int>(loadLe16(&header[kDataSizeOffset]));
         if (header[0] == c && header[1] == h && header[2] == r && header[3] == n) {
+            step.miss = Miss::None;
+            step.dataSize = dataSize;
+            step.status = header[kStatusOffset];
             return position;
         }
         position += dataSize;
@@ -234,24 +240,31 @@ std::int64_t D88Image::locateSector(int trackIndex, int c, int h, int r, int n, 
 }
 
 bool D88Image::hasSector(int trackIndex, int c, int h, int r, int n) {
-    int dataSize = 0;
-    return locateSector(trackIndex, c, h, r, n, dataSize) >= 0;
+    RunStep step;
+    return locateSector(trackIndex, c, h, r, n, step) >= 0;
 }
 
 int D88Image::readSector(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,
                          int maxLength) {
-    int dataSize = 0;
-    const std::int64_t position = locateSector(trackIndex, c, h, r, n, dataSize);
+    RunStep step;
+    return readSector(trackIndex, c, h, r, n, destination, maxLength, step);
+}
+
+int D88Image::readSector(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,
+                         int maxLength, RunStep& step) {
+    const std::int64_t position = locateSector(trackIndex, c, h, r, n, step);
     if (position < 0) {
         return 0;
     }
     // The track's start is where the window is refilled from, so that the
     // walk and the data stay in one read of the file.
-    return readAt(trackStart(trackIndex), position, destination, std::max(0, std::min(dataSize, maxLength)));
+    return readAt(trackStart(trackIndex), position, destination,
+                  std::max(0, std::min(step.dataSize, maxLength)));
 }
 
 int D88Image::readRun(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,
                       int length) {
+    runSteps_.clear();
     // 128 << n must be a positive signed 32-bit value.
     if (n < 0 || n > 23) {
         return 0;
@@ -260,7 +273,14 @@ int D88Image::readRun(int trackIndex, int c, int h, int r, int n, std::uint8_t* 
     int total = 0;
     while (total < length) {
         chunk = std::min(chunk, length - total);
-        if (readSector(trackIndex, c, h, r, n, destination + total, chunk) < chunk) {
+        RunStep& step = runSteps_.emplace_back();
+        step.trackIndex = trackIndex;
+        step.c = c;
+        step.h = h;
+        step.r = r;
+        step.chunk = chunk;
+        step.copied = readSector(trackIndex, c, h, r, n, destination + total, chunk, step);
+        if (step.copied < chunk) {
             return total;
         }
         total += chunk;

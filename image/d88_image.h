@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <span>
+#include <vector>
 
 namespace d88 {
 
@@ -23,7 +25,42 @@ inline constexpr int kSectorHeaderSize = 16;
 // tracks.
 inline constexpr int kWindowSize = 16 * 1024;
 inline constexpr int kSectorCountOffset = 4;
+// How the drive that made the dump read the sector.
+inline constexpr int kStatusOffset = 8;
 inline constexpr int kDataSizeOffset = 14;
+
+// Status bytes that say the drive could not read the sector right; any
+// other value (0x00 normal, 0x10 deleted data, ...) reads as normal.
+inline constexpr std::uint8_t kStatusIdCrcError = 0xA0;
+inline constexpr std::uint8_t kStatusDataCrcError = 0xB0;
+inline constexpr std::uint8_t kStatusNoAddressMark = 0xE0;
+inline constexpr std::uint8_t kStatusNoDataMark = 0xF0;
+[[nodiscard]] constexpr bool isFlagged(std::uint8_t status) {
+    return status == kStatusIdCrcError || status == kStatusDataCrcError ||
+           status == kStatusNoAddressMark || status == kStatusNoDataMark;
+}
+
+// Why a sector was not found.
+enum class Miss : std::uint8_t {
+    None,
+    NoTrack,       // its track side has no place in the file
+    NotOnTrack,    // the walk of its track side ended without it
+    PastFileEnd,   // the file ended before the walk found it
+};
+
+// One sector of the latest readRun, in order: those it counted, and the
+// one it broke off at, if any.
+struct RunStep {
+    int trackIndex = 0;
+    int c = 0;
+    int h = 0;
+    int r = 0;
+    int chunk = 0;        // the bytes the run wanted of it
+    int copied = 0;       // the bytes it gave; below chunk where the run broke off
+    int dataSize = 0;     // its data size as its header states it, when found
+    std::uint8_t status = 0;
+    Miss miss = Miss::None;
+};
 
 class D88Image {
 public:
@@ -85,6 +122,9 @@ public:
     // The result counts the whole chunks read before the run broke off.
     [[nodiscard]] int readRun(int trackIndex, int c, int h, int r, int n,
                               std::uint8_t* destination, int length);
+    // The sectors of the latest readRun: those it counted, then the one it
+    // broke off at, if it broke off at a sector.
+    [[nodiscard]] std::span<const RunStep> lastRun() const { return runSteps_; }
     // Writes C, H, R, N of the sectors stored in a track, 4 bytes each, as
     // many as fit in maxBytes; the result is the number of bytes written.
     [[nodiscard]] int listSectorIds(int trackIndex, std::uint8_t* destination, int maxBytes);
@@ -101,9 +141,13 @@ private:
     // The file position where a track of the current disk starts, or -1.
     [[nodiscard]] std::int64_t trackStart(int trackIndex) const;
     // Walks the sector headers of a track to the first with the ID (c, h, r,
-    // n); the result is the file position of its data, with its data size in
-    // `dataSize`, or -1 when the walk ends without one.
-    [[nodiscard]] std::int64_t locateSector(int trackIndex, int c, int h, int r, int n, int& dataSize);
+    // n); the result is the file position of its data, with its data size
+    // and status in `step`, or -1 when the walk ends without one, with why
+    // in `step.miss`.
+    [[nodiscard]] std::int64_t locateSector(int trackIndex, int c, int h, int r, int n, RunStep& step);
+    // readSector, telling in `step` how it went.
+    [[nodiscard]] int readSector(int trackIndex, int c, int h, int r, int n,
+                                 std::uint8_t* destination, int maxLength, RunStep& step);
     // Copies at most `length` bytes from `position` of the file through the
     // window; the result is the number copied, short at the file's end. The
     // window is refilled from `from`, the start of the track being walked,
@@ -126,6 +170,7 @@ private:
     std::int64_t windowStart_ = 0;
     int windowLength_ = 0;
     std::array<std::uint8_t, kWindowSize> window_{};
+    std::vector<RunStep> runSteps_;
 };
 
 }  // namespace d88

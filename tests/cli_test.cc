@@ -461,21 +461,43 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
     }
 }
 
-// A damaged disk after an intact one: what the damaged disk's reads did not
-// deliver is 0 in its files, never bytes of the earlier disk.
-TEST_F(CliTest, DamagedDiskAfterIntactOne) {
+// Two reads of one disk in one container, in both orders: a damaged read's
+// copy never replaces the whole copy that the run wrote, and is still
+// reported; where the damaged read comes first, the whole one replaces it.
+// What a damaged read did not deliver is 0 in its files.
+TEST_F(CliTest, TwoReadsOfOneDisk) {
     const Disk intact = makeKnownDisk(DiskKind::ProgramDisk, 1);
     Disk damaged = makeKnownDisk(DiskKind::ProgramDisk, 2);
     damaged.tracks[3].clear();                        // PROG breaks off after 10,240 bytes
     putRecord(damaged, 58, 5, 0, 0x0041, 3000);       // QXOP01 runs past its one sector
     putRecord(damaged, 44, 5, 512, 0x4100, 100);      // QXGT02 is of another kind
     damaged.tracks[60].clear();                        // QXCONG and QXMINA are missing
-    const RunResult result = cut(buildContainer({intact, damaged}));
-    EXPECT_EQ(result.status, 1);
+    findSector(damaged, 46, 3)->status = 0xB0;        // FAN1 and FAN3 from a flagged sector
     // QXED01 runs on into track 60.
-    EXPECT_EQ(result.err, "PROG" + kIncomplete + "QXGT02" + kCannotRead + "QXOP01" + kIncomplete +
-                              "QXED01" + kIncomplete + "QXCONG" + kCannotRead + "QXMINA" + kCannotRead);
-
+    const std::string err = "PROG" + kIncomplete + "QXGT02" + kCannotRead + "FAN1" + kIncomplete +
+                            "FAN3" + kIncomplete + "QXOP01" + kIncomplete + "QXED01" +
+                            kIncomplete + "QXCONG" + kCannotRead + "QXMINA" + kCannotRead;
+    for (const bool damagedFirst : {false, true}) {
+        SCOPED_TRACE(damagedFirst ? "damaged first" : "intact first");
+        const RunResult result =
+            cut(damagedFirst ? buildContainer({damaged, intact}) : buildContainer({intact, damaged}));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, err);
+        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2 + 14 + 11);
+        // A name that both reads gave whole holds the later copy.
+        const std::vector<ExpectedFile> later = expectedFiles(
+            damagedFirst ? intact : makeKnownDisk(DiskKind::ProgramDisk, 2), DiskKind::ProgramDisk);
+        for (const ExpectedFile& file : expectedFiles(intact, DiskKind::ProgramDisk)) {
+            const bool failed = err.find(file.name + ": ") != std::string::npos;
+            const auto same = [&](const ExpectedFile& f) { return f.name == file.name; };
+            EXPECT_EQ(fileBytes(dir_ / file.name),
+                      failed ? file.bytes : std::find_if(later.begin(), later.end(), same)->bytes)
+                << file.name;
+        }
+    }
+    // Alone, the damaged read gives what it can, the rest as 0.
+    const RunResult alone = cut(buildContainer({damaged}));
+    EXPECT_EQ(alone.err, err);
     Bytes prog = runBytes(damaged, 1, 1, 20480);
     ASSERT_EQ(prog.size(), 10240u);
     prog.resize(20480, 0);
@@ -483,20 +505,11 @@ TEST_F(CliTest, DamagedDiskAfterIntactOne) {
     Bytes op01 = runBytes(damaged, 58, 5, 1024);
     op01.resize(3000, 0);
     EXPECT_EQ(fileBytes(dir_ / "QXOP01"), op01);
-    // Entries the damaged disk could not give keep the intact disk's files.
-    std::map<std::string, Bytes> first;
-    for (ExpectedFile& file : expectedFiles(intact, DiskKind::ProgramDisk)) {
-        first[file.name] = std::move(file.bytes);
-    }
-    for (const char* name : {"QXGT02", "QXCONG", "QXMINA"}) {
-        EXPECT_EQ(fileBytes(dir_ / name), first[name]) << name;
-    }
-    EXPECT_EQ(result.out.find("cutting ... QXGT02\n"), result.out.rfind("cutting ... QXGT02\n"));
     // The same messages in UTF-8, wherever they go, when asked for.
     const RunResult utf8 = runTool(dir_.path(), {"--encoding=utf-8", "c.d88"});
     EXPECT_EQ(utf8.status, 1);
-    EXPECT_EQ(utf8.out, fromShiftJis(result.out));
-    EXPECT_EQ(utf8.err, fromShiftJis(result.err));
+    EXPECT_EQ(utf8.out, fromShiftJis(alone.out));
+    EXPECT_EQ(utf8.err, fromShiftJis(alone.err));
 }
 
 // A listing says what a cut would give, file by file, and touches nothing:

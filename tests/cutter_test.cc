@@ -87,6 +87,7 @@ TEST_F(ExtractTest, Records) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        run_ = {};  // each case a run of its own, which has written nothing yet
         Disk disk = makeFiveSectorDisk(4);
         putRecord(disk, 10, 2, c.offset, c.kind, c.length);
         // A name field of the record's own, which plays no part.

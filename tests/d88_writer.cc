@@ -55,6 +55,7 @@ Bytes buildDisk(const Disk& disk) {
             out[at + 1] = sector.h;
             out[at + 2] = sector.r;
             out[at + 3] = sector.n;
+            out[at + 8] = sector.status;
             putLe16(out, at + 4, sector.sectorCount.value_or(static_cast<std::uint16_t>(track.size())));
             putLe16(out, at + 14, sector.dataSize.value_or(static_cast<std::uint16_t>(sector.data.size())));
             out.insert(out.end(), sector.data.begin(), sector.data.end());

@@ -17,6 +17,9 @@ struct Sector {
     std::uint8_t h = 0;
     std::uint8_t r = 1;
     std::uint8_t n = 3;
+    // How the dumping drive read it: 0 normal, 0x10 deleted data, 0xA0 ID
+    // CRC error, 0xB0 data CRC error, 0xE0 no address mark, 0xF0 no data mark.
+    std::uint8_t status = 0;
     Bytes data;
     std::optional<std::uint16_t> sectorCount;  // default: the track's sector count
     std::optional<std::uint16_t> dataSize;     // default: data.size()

@@ -1,0 +1,269 @@
+// The container and its disks: opening the container, identifying each disk
+// image, and the loop that hands every known disk to its catalog, for a cut
+// and for a listing alike. What it learns goes to the printers.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "cutter/cutter.h"
+#include "cutter/messages.h"
+
+namespace d88cut {
+
+std::array<std::uint8_t, kSectorBufferSize> SectorBuffer{};
+d88::D88Image diskImage;
+
+namespace {
+
+// The identification sector: the last of the five sectors on track side 79.
+constexpr int kIdTrackIndex = 79;
+constexpr int kIdCylinder = 39;
+constexpr int kIdHead = 1;
+constexpr int kIdSector = 5;
+constexpr int kSizeCode = 3;
+constexpr int kSectorSize = 128 << kSizeCode;
+constexpr int kFirstSector = 1;
+constexpr int kLastSector = 5;
+constexpr char kSignature[] = "PRANEK.VOSKE.(";
+constexpr int kSignatureOffset = 1008;
+constexpr int kSignatureSize = sizeof(kSignature) - 1;
+constexpr int kKindDigitOffset = 1022;
+static_assert(kSignatureOffset + kSignatureSize == kKindDigitOffset);
+
+struct KnownDisk {
+    char digit;
+    DiskKind kind;
+    const Message& message;
+    const char* name;  // in the listing
+};
+
+constexpr KnownDisk kKnownDisks[] = {
+    {'0', DiskKind::ProgramDisk, kProgramDiskMessage, "PROGRAM DISK"},
+    {'1', DiskKind::DiskA, kDiskAMessage, "DISK A"},
+    {'2', DiskKind::DiskB, kDiskBMessage, "DISK B"},
+};
+
+// The known disk that the current disk is, or nullptr. The whole
+// identification sector must be read: a shorter read leaves earlier bytes in
+// the buffer, which must not pass for a signature. How the drive read it
+// plays no part.
+const KnownDisk* identifyCurrentDisk() {
+    if (diskImage.readRun(kIdTrackIndex, kIdCylinder, kIdHead, kIdSector, kSizeCode,
+                          SectorBuffer.data(), kSectorSize) != kSectorSize) {
+        return nullptr;
+    }
+    if (std::memcmp(&SectorBuffer[kSignatureOffset], kSignature, kSignatureSize) != 0) {
+        return nullptr;
+    }
+    for (const KnownDisk& known : kKnownDisks) {
+        if (SectorBuffer[kKindDigitOffset] == static_cast<std::uint8_t>(known.digit)) {
+            return &known;
+        }
+    }
+    return nullptr;
+}
+
+// A byte as it is when it is printable ASCII from `lowest` on, else as \xHH.
+std::string shownByte(std::uint8_t byte, std::uint8_t lowest) {
+    if (byte >= lowest && byte <= 0x7E) {
+        return std::string(1, static_cast<char>(byte));
+    }
+    char escaped[8];
+    (void)std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
+    return escaped;
+}
+
+// Why the current disk is not one of the known disks: the first step of
+// the identification that fails, told by the reader's own lookups.
+std::string whyNotRecognised() {
+    if (!diskImage.hasTrack(kIdTrackIndex)) {
+        return "no track side 79";
+    }
+    if (!diskImage.hasSector(kIdTrackIndex, kIdCylinder, kIdHead, kIdSector, kSizeCode)) {
+        return "no sector C39 H1 R5 N3 on track side 79";
+    }
+    const int copied = diskImage.readSector(kIdTrackIndex, kIdCylinder, kIdHead, kIdSector,
+                                            kSizeCode, SectorBuffer.data(), kSectorSize);
+    if (copied < kSectorSize) {
+        return "sector C39 H1 R5 N3 holds " + std::to_string(copied) + " bytes";
+    }
+    if (std::memcmp(&SectorBuffer[kSignatureOffset], kSignature, kSignatureSize) != 0) {
+        return "no signature";
+    }
+    return "unknown disk number " + shownByte(SectorBuffer[kKindDigitOffset], 0x21);
+}
+
+// Why the container at `path` could not be opened.
+std::string whyNotOpened(const char* path) {
+    if (const int error = diskImage.systemError(); error != 0) {
+        return systemWords(error);
+    }
+    std::error_code ignored;
+    switch (std::filesystem::status(pathOf(path), ignored).type()) {
+        case std::filesystem::file_type::directory:
+            return "is a directory";
+        case std::filesystem::file_type::fifo:
+            return "is a pipe";
+        case std::filesystem::file_type::socket:
+            return "is a socket";
+        default:
+            return "cannot be read";
+    }
+}
+
+// True where nothing at all goes by the name `path`.
+bool nothingNamed(const char* path) {
+    std::error_code error;
+    return std::filesystem::symlink_status(pathOf(path), error).type() ==
+           std::filesystem::file_type::not_found;
+}
+
+// Selects the `index`-th disk image and tells what it is.
+DiskReport examineDisk(Run& run, int index, std::int64_t fileSize, const KnownDisk*& known) {
+    (void)diskImage.selectDisk(index);
+    diskImage.setSectorRange(kFirstSector, kLastSector);
+    known = identifyCurrentDisk();
+    DiskReport disk;
+    if (containerReadFailed(run)) {
+        known = nullptr;
+        disk.reason = "read error";
+    } else if (known == nullptr && (run.listing || run.verbose)) {
+        disk.reason = whyNotRecognised();
+        disk.reason = containerReadFailed(run) ? "read error" : disk.reason;
+    }
+    disk.number = index + 1;
+    disk.offset = diskImage.diskOffset();
+    disk.statedSize = diskImage.statedDiskSize();
+    disk.name = diskImage.diskName();
+    disk.media = diskImage.mediaType();
+    if (known != nullptr) {
+        disk.known = known->name;
+        disk.message = &known->message;
+    }
+    if (fileSize >= 0 && disk.offset >= 0 && disk.offset + disk.statedSize > fileSize) {
+        disk.truncatedAt = fileSize - disk.offset;
+    }
+    return disk;
+}
+
+// Cuts or lists the disks of the open container, `fileSize` bytes long
+// (-1 where that is not asked).
+void runDisks(Run& run, std::int64_t fileSize) {
+    const int count = diskImage.diskCount();
+    if (count == 0 && fileSize >= 0 && fileSize < d88::kDiskHeaderSize) {
+        printNote(run, {NoteKind::NoDiskImage, fileSize, ""});
+    }
+    for (int i = 0; i < count; ++i) {
+        if (interrupted()) {
+            endInterrupted();
+        }
+        const KnownDisk* known = nullptr;
+        const DiskReport disk = examineDisk(run, i, fileSize, known);
+        run.disk = disk.number;
+        ++run.tally.disks;
+        printDisk(run, disk);
+        if (known != nullptr) {
+            run.knownDisk = true;
+            ++run.tally.knownDisks;
+            runCatalog(run, known->kind);
+        }
+        printDiskEnd(run, disk);
+        if (i + 1 == d88::kMaxDisks && diskImage.disksBeyondLimit()) {
+            printNote(run, {NoteKind::DisksBeyondLimit, -1, ""});
+        }
+    }
+}
+
+}  // namespace
+
+Screen Run::screen(std::FILE* stream) {
+    std::optional<Screen>& known = screens[stream == stderr ? 1 : 0];
+    if (!known) {
+        known = screenOf(stream);
+    }
+    return *known;
+}
+
+bool Run::writesUtf8(std::FILE* stream) {
+    return encoding == Encoding::Utf8 ||
+           (encoding == Encoding::Auto && screen(stream) == Screen::Utf8Terminal);
+}
+
+const Written* Run::wrote(std::string_view name) const {
+    const auto found = names.find(name);
+    return found != names.end() && found->second ? &*found->second : nullptr;
+}
+
+bool containerReadFailed(Run& run) {
+    const int error = diskImage.systemError();
+    if (error == 0) {
+        return false;
+    }
+    diskImage.clearSystemError();
+    run.failed = true;
+    if (!run.containerReadReported) {
+        run.containerReadReported = true;
+        (void)std::fflush(stdout);
+        putMessage(run, stderr, run.containerPath, kCannotReadMessage);
+        explain(run, run.containerPath, systemWords(error));
+        printNote(run, {NoteKind::ReadError, -1, systemWords(error)});
+    }
+    return true;
+}
+
+int runContainer(Run& run, const char* path, const char* directory, bool mayBeOption) {
+    run.containerPath = path;
+    run.container = {};
+    run.containerReadReported = false;
+    run.failed = false;
+    run.tally = {};
+    run.disk = 0;
+    // The container's identity is taken at once, so that no output name can
+    // ever stand for it; where the system cannot tell it, nothing is cut. A
+    // listing writes nowhere, so it needs none.
+    if (!openContainer(diskImage, path) ||
+        (!run.listing && !identify(diskImage.file(), run.container))) {
+        const std::string why =
+            diskImage.file() != nullptr ? systemWords(errno) : whyNotOpened(path);
+        (void)diskImage.open(nullptr);
+        printContainer(run, -1);
+        putMessage(run, stderr, nullptr, kCannotOpenMessage);
+        explain(run, path, why);
+        if (mayBeOption && run.toPerson() && nothingNamed(path)) {
+            tell(run, "d88cut: unknown option '" + std::string(path) + "'\nTry 'd88cut --help'.\n");
+        }
+        printNote(run, {NoteKind::CannotOpen, -1, why});
+        printContainerEnd(run, 1);
+        return 1;
+    }
+    // Where the disks are said to run past the end of the file: a listing
+    // and a person are told.
+    const std::int64_t fileSize =
+        run.listing || run.verbose || run.toPerson() ? diskImage.fileSize() : -1;
+    printContainer(run, fileSize);
+    (void)containerReadFailed(run);  // in the scan of its disk headers
+    // The container is opened before the output folder is entered; a
+    // listing enters none.
+    if (directory != nullptr && !run.listing && !enterDirectory(directory)) {
+        const int error = errno;
+        putMessage(run, stderr, directory, kCannotEnterMessage);
+        explain(run, directory, systemWords(error));
+        return 1;
+    }
+    ++run.containersCut;
+    runDisks(run, fileSize);
+    if (!run.listing) {
+        if (interrupted()) {
+            endInterrupted();
+        }
+        removeLeftovers(run);
+    }
+    const int status = run.failed ? 1 : 0;
+    printContainerEnd(run, status);
+    return status;
+}
+
+}  // namespace d88cut

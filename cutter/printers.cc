@@ -1,0 +1,395 @@
+// The printers: every line that tells what a run learnt of a container, its
+// disks and its files is written here, from the run's records. A listing's
+// text lines and JSON Lines go to standard output; a cut's messages, the
+// reasons and the closing line for a person go to standard error.
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <system_error>
+
+#include "cutter/cutter.h"
+#include "cutter/messages.h"
+
+namespace d88cut {
+
+namespace {
+
+// Keys in the order written, "type" before "data" as a reader expects.
+using json = nlohmann::ordered_json;
+
+constexpr const char* kStateNames[] = {"whole", "damaged", "incomplete", "missing"};
+
+const char* stateName(FileState state) { return kStateNames[static_cast<int>(state)]; }
+
+// The media byte's name, or nullptr.
+const char* mediaName(int media) {
+    static constexpr const char* kMedia[] = {"2D", "2DD", "2HD", "1D", "1DD"};
+    return media >= 0 && media % 0x10 == 0 && media / 0x10 < 5 ? kMedia[media / 0x10] : nullptr;
+}
+
+// "disk N "NAME" MEDIA: " of a disk: printable ASCII as it is, a quote and
+// a backslash escaped, any other byte as \xHH; the media by name or number.
+std::string diskLine(const DiskReport& disk) {
+    std::string line = "disk " + std::to_string(disk.number) + " \"";
+    for (const char ch : disk.name) {
+        const auto byte = static_cast<std::uint8_t>(ch);
+        if (byte == '"' || byte == '\\') {
+            line += {'\\', ch};
+        } else if (byte >= 0x20 && byte <= 0x7E) {
+            line += ch;
+        } else {
+            char escaped[8];
+            (void)std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
+            line += escaped;
+        }
+    }
+    char media[8];
+    (void)std::snprintf(media, sizeof media, "0x%02X", static_cast<unsigned>(disk.media & 0xFF));
+    const char* named = mediaName(disk.media);
+    return line + "\" " + (named != nullptr ? named : media) + ": ";
+}
+
+// True when `text` is well-formed UTF-8: no stray or missing continuation
+// byte, no overlong form, no surrogate, nothing past U+10FFFF.
+bool isUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<std::uint8_t>(text[i]);
+        std::size_t more = 0;
+        std::uint32_t code = lead;
+        if (lead >= 0xC2 && lead < 0xE0) {
+            more = 1;
+            code = lead & 0x1Fu;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            more = 2;
+            code = lead & 0x0Fu;
+        } else if (lead >= 0xF0 && lead < 0xF5) {
+            more = 3;
+            code = lead & 0x07u;
+        } else if (lead >= 0x80) {
+            return false;
+        }
+        if (text.size() - i <= more) {
+            return false;
+        }
+        for (std::size_t k = 1; k <= more; ++k) {
+            const auto next = static_cast<std::uint8_t>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        if ((more == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+            (more == 3 && (code < 0x10000 || code > 0x10FFFF))) {
+            return false;
+        }
+        i += more + 1;
+    }
+    return true;
+}
+
+std::string base64(const std::string& bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        std::uint32_t group = static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i])) << 16;
+        const std::size_t left = bytes.size() - i;
+        if (left > 1) {
+            group |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i + 1])) << 8;
+        }
+        if (left > 2) {
+            group |= static_cast<std::uint8_t>(bytes[i + 2]);
+        }
+        for (std::size_t k = 0; k < 4; ++k) {
+            text += k <= left ? kDigits[(group >> (18 - 6 * k)) & 0x3F] : '=';
+        }
+    }
+    return text;
+}
+
+// Text that may not be UTF-8 (a path, a disk's name): as text where it is,
+// else its bytes in base64.
+json textObject(const std::string& bytes) {
+    return isUtf8(bytes) ? json{{"text", bytes}} : json{{"bytes", base64(bytes)}};
+}
+
+// One JSON Lines object on standard output. Every string in it is UTF-8 by
+// then; were one not, it would be written with replacement characters
+// rather than throw.
+void emit(const char* type, json data) {
+    const json line = {{"type", type}, {"data", std::move(data)}};
+    (void)std::fputs((line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n").c_str(),
+                     stdout);
+}
+
+json intOrNull(std::int64_t value) { return value >= 0 ? json(value) : json(nullptr); }
+
+// "C1 H0 R3 (data CRC error)" where the drive flagged it, else
+// "C29 H1 R3 not on the disk"; several joined by "; ".
+std::string sectorWords(const std::vector<SectorProblem>& sectors) {
+    std::string words;
+    for (const SectorProblem& sector : sectors) {
+        char id[48];
+        (void)std::snprintf(id, sizeof id, "%sC%d H%d R%d", words.empty() ? "" : "; ", sector.c,
+                            sector.h, sector.r);
+        words.append(id).append(sector.flagged ? " (" : " ").append(sector.problem);
+        words.append(sector.flagged ? ")" : "");
+    }
+    return words;
+}
+
+// Why a file is not whole, after its name in the reason line.
+std::string whyNotWhole(const FileReport& file) {
+    std::string words;
+    switch (file.state) {
+        case FileState::Whole:
+            return "";
+        case FileState::Damaged:
+            words = std::to_string(file.readWithErrors) + " bytes read with errors";
+            break;
+        case FileState::Incomplete:
+            words = std::to_string(file.read) + " of " + std::to_string(file.size) + " bytes read";
+            break;
+        case FileState::Missing:
+            words = "not read";
+            break;
+    }
+    for (const std::string& part : {sectorWords(file.sectors), file.why}) {
+        words += part.empty() ? "" : ": " + part;
+    }
+    return words;
+}
+
+// A line about the container and its disks that a listing prints: with -v
+// a cut tells it on standard error too.
+void listed(Run& run, const std::string& line) {
+    if (run.mode == Mode::List) {
+        (void)std::fputs(line.c_str(), stdout);
+    } else if (run.mode == Mode::Cut && run.verbose) {
+        tell(run, line);
+    }
+}
+
+std::string counted(std::size_t count, const char* what) {
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+void printContainer(Run& run, std::int64_t size) {
+    if (run.mode == Mode::Json) {
+        emit("container", {{"path", textObject(run.containerPath)}, {"size", intOrNull(size)}});
+    } else if (run.mode == Mode::List && run.containerCount > 1) {
+        (void)std::printf("%s%s:\n", run.containerIndex > 0 ? "\n" : "",
+                          bytesOf(run.containerPath, run.writesUtf8(stdout)).c_str());
+    }
+}
+
+void printContainerEnd(Run& run, int status) {
+    if (run.mode != Mode::Json) {
+        return;
+    }
+    json files;
+    for (const FileState state :
+         {FileState::Whole, FileState::Damaged, FileState::Incomplete, FileState::Missing}) {
+        files[stateName(state)] = run.tally.files[static_cast<int>(state)];
+    }
+    emit("end", {{"status", status},
+                 {"disks", run.tally.disks},
+                 {"known_disks", run.tally.knownDisks},
+                 {"files", files}});
+}
+
+void printDisk(Run& run, const DiskReport& disk) {
+    if (run.mode == Mode::Json) {
+        const char* media = mediaName(disk.media);
+        emit("disk", {{"number", disk.number},
+                      {"offset", disk.offset},
+                      {"size", disk.statedSize},
+                      {"name", textObject(disk.name)},
+                      {"media", {{"byte", disk.media}, {"name", media != nullptr ? json(media) : json(nullptr)}}},
+                      {"known", disk.known != nullptr ? json(disk.known) : json(nullptr)},
+                      {"reason", disk.known == nullptr ? json(disk.reason) : json(nullptr)},
+                      {"truncated_at", intOrNull(disk.truncatedAt)}});
+    } else if (run.mode == Mode::Cut && disk.message != nullptr) {
+        putMessage(run, stdout, nullptr, *disk.message);
+    } else {
+        listed(run, diskLine(disk) +
+                        (disk.known != nullptr ? disk.known : "not recognised: " + disk.reason) +
+                        "\n");
+    }
+}
+
+void printDiskEnd(Run& run, const DiskReport& disk) {
+    if (disk.truncatedAt < 0) {
+        return;
+    }
+    if (run.mode == Mode::Cut && !run.verbose && run.toPerson()) {
+        tell(run, "d88cut: " + std::string(run.containerPath) + ": the file ends " +
+                      std::to_string(disk.truncatedAt) + " bytes into disk image " +
+                      std::to_string(disk.number) + " of " + std::to_string(disk.statedSize) +
+                      " bytes: it was cut short\n");
+        return;
+    }
+    listed(run, "  (the file ends " + std::to_string(disk.truncatedAt) +
+                    " bytes into this disk image of " + std::to_string(disk.statedSize) +
+                    " bytes)\n");
+}
+
+void printNote(Run& run, const Note& note) {
+    const std::string limit = std::to_string(d88::kMaxDisks);
+    switch (note.kind) {
+        case NoteKind::NoDiskImage:
+            if (run.mode == Mode::Json) {
+                emit("note", {{"kind", "no_disk_image"},
+                              {"file_size", note.fileSize},
+                              {"header_size", d88::kDiskHeaderSize}});
+            } else {
+                listed(run, "no disk image: the file holds " + std::to_string(note.fileSize) +
+                                " bytes, fewer than a disk header (" +
+                                std::to_string(d88::kDiskHeaderSize) + ")\n");
+            }
+            return;
+        case NoteKind::DisksBeyondLimit:
+            if (run.mode == Mode::Json) {
+                emit("note", {{"kind", "disks_beyond_limit"}, {"limit", d88::kMaxDisks}});
+            } else if (run.mode == Mode::Cut && !run.verbose && run.toPerson()) {
+                tell(run, "d88cut: " + std::string(run.containerPath) + ": more than " + limit +
+                              " disk images; those after the " + limit + "th are not read\n");
+            } else {
+                listed(run, "disks after the " + limit + "th: not read (at most " + limit +
+                                " disk images are read)\n");
+            }
+            return;
+        case NoteKind::CannotOpen:
+        case NoteKind::ReadError:
+            if (run.mode == Mode::Json) {
+                emit("note", {{"kind", note.kind == NoteKind::CannotOpen ? "cannot_open" : "read_error"},
+                              {"reason", note.reason}});
+            }
+            return;
+    }
+}
+
+void printFile(Run& run, const FileReport& file, const Written* kept) {
+    if (run.mode == Mode::Json) {
+        json sectors = json::array();
+        for (const SectorProblem& sector : file.sectors) {
+            sectors.push_back(
+                {{"c", sector.c}, {"h", sector.h}, {"r", sector.r}, {"problem", sector.problem}});
+        }
+        emit("file", {{"disk", file.disk},
+                      {"name", file.name},
+                      {"size", file.state == FileState::Missing ? json(nullptr) : json(file.size)},
+                      {"state", stateName(file.state)},
+                      {"read", file.read},
+                      {"read_with_errors", file.readWithErrors},
+                      {"sectors", sectors}});
+    } else if (run.mode == Mode::List) {
+        std::string line = "  " + std::string(file.name);
+        const std::string size = " " + std::to_string(file.size);
+        const std::string errors = std::to_string(file.readWithErrors);
+        switch (file.state) {
+            case FileState::Whole:
+                line += size;
+                break;
+            case FileState::Damaged:
+                line += size + " damaged (" + errors + " bytes read with errors)";
+                break;
+            case FileState::Incomplete:
+                line += size + " incomplete (" + std::to_string(file.read) + " bytes read" +
+                        (file.readWithErrors > 0 ? ", " + errors + " with errors)" : ")");
+                break;
+            case FileState::Missing:
+                line += " missing";
+                break;
+        }
+        (void)std::fputs((line + "\n").c_str(), stdout);
+    } else if (file.state != FileState::Whole) {
+        putMessage(run, stderr, file.name,
+                   file.state == FileState::Missing ? kCannotReadMessage : kIncompleteMessage);
+    }
+    if (file.state != FileState::Whole) {
+        explain(run, file.name, whyNotWhole(file));
+    }
+    if (kept != nullptr) {
+        std::string from = "disk " + std::to_string(kept->disk);
+        from += kept->container != run.containerPath ? " of " + kept->container : "";
+        explain(run, file.name,
+                "not written: the " + std::string(stateName(kept->state)) + " copy from " + from +
+                    " stays");
+    }
+}
+
+void printClosingLine(Run& run) {
+    std::size_t written = 0;
+    std::size_t tally[4] = {};
+    std::size_t notWritten = 0;
+    for (const auto& [name, copy] : run.names) {
+        if (copy) {
+            ++written;
+            ++tally[static_cast<std::size_t>(copy->state)];
+        } else {
+            ++notWritten;
+        }
+    }
+    std::string line = "d88cut: ";
+    if (!run.knownDisk) {
+        line += "no known disk in " + std::string(run.containerPath);
+        line += run.containerReadReported ? ", as far as it could be read" : "";
+        line += "; see why with: d88cut -l ";
+        line += (run.containerPath[0] == '-' ? "-- " : "") + commandWord(run.containerPath);
+    } else {
+        std::error_code error;
+        const std::u8string folder = std::filesystem::current_path(error).u8string();
+        line += counted(written, "file") + " cut into " +
+                (error ? std::string(".") : std::string(folder.begin(), folder.end()));
+        std::string kinds;
+        for (const FileState state : {FileState::Damaged, FileState::Incomplete}) {
+            if (const std::size_t n = tally[static_cast<std::size_t>(state)]; n != 0) {
+                kinds += (kinds.empty() ? "" : ", ") + std::to_string(n) + " " + stateName(state);
+            }
+        }
+        line += kinds.empty() ? "" : " (" + kinds + ")";
+        line += notWritten != 0 ? "; " + counted(notWritten, "file") + " could not be cut" : "";
+    }
+    tell(run, line + "\n");
+}
+
+void putMessage(Run& run, std::FILE* stream, const char* subject, const Message& message) {
+    if (stream == stderr) {
+        (void)std::fflush(stdout);  // keep the lines in order on a shared screen
+    }
+    const Screen screen = run.screen(stream);
+    if (screen == Screen::Console) {
+        writeConsole(stream, subject, message.utf8);
+        return;
+    }
+    const bool utf8 = run.writesUtf8(stream);
+    // One write for the whole line, so that it stays whole on a shared console.
+    std::string line = subject != nullptr ? bytesOf(subject, utf8) : "";
+    line += utf8 ? message.utf8 : message.shiftJis;
+    (void)std::fputs(line.c_str(), stream);
+    if (stream == stderr) {
+        (void)std::fflush(stderr);  // some C runtimes buffer it when it is a file
+    }
+}
+
+void tell(Run& run, const std::string& line) {
+    (void)std::fflush(stdout);
+    if (run.screen(stderr) == Screen::Console) {
+        writeConsole(stderr, nullptr, line.c_str());
+    } else {
+        (void)std::fputs(bytesOf(line, run.writesUtf8(stderr)).c_str(), stderr);
+        (void)std::fflush(stderr);
+    }
+}
+
+void explain(Run& run, const std::string& path, const std::string& reason) {
+    if (run.verbose || run.toPerson()) {
+        tell(run, "d88cut: " + path + ": " + reason + "\n");
+    }
+}
+
+}  // namespace d88cut
