@@ -1,8 +1,9 @@
 // Runs d88cut, built to WebAssembly, on the D88 files that the user picks,
 // and shows what it found and wrote. The page keeps none of the tool's
 // logic: for each container it makes a fresh instance of the program, puts
-// the bytes into its file system and calls main for a listing, then in
-// another fresh instance for a cut, and reads back the files written. Of
+// the bytes into its file system and calls main for a listing as JSON
+// lines, then in another fresh instance for a cut, and reads back the files
+// written. Of
 // the copies of one name that the containers of a batch give, it keeps the
 // best, as the tool does within one container. Its words come through
 // boot.js (window.d88cutPage); all that it shows is drawn again from the
@@ -92,38 +93,11 @@ async function runProgram(program, args, name, container) {
   return { status, printed: printed.map((piece) => ({ ...piece, bytes: new Uint8Array(piece.bytes) })), files };
 }
 
-// Until the tool gives its listing as JSON lines: its text listing read
-// into the same records.
-function recordsOfText(text, status) {
-  const records = [];
-  let disk = null;
-  for (const line of text.split('\n')) {
-    let m;
-    if ((m = /^disk (\d+) "(.*)" (\S+): (.*)$/.exec(line))) {
-      const known = m[4].startsWith('not recognised: ') ? null : m[4];
-      disk = { number: Number(m[1]), name: { text: m[2] }, media: { byte: null, name: m[3] }, known,
-        reason: known ? null : m[4].slice(16), truncated_at: null, size: null };
-      records.push({ type: 'disk', data: disk });
-    } else if ((m = /^ {2}(\S+) (?:(\d+)(?: incomplete \((\d+) bytes read\))?|missing)$/.exec(line)) && disk) {
-      const size = m[2] === undefined ? null : Number(m[2]);
-      const state = size === null ? 'missing' : m[3] === undefined ? 'whole' : 'incomplete';
-      records.push({ type: 'file', data: { disk: disk.number, name: m[1], size, state,
-        read: m[3] === undefined ? size ?? 0 : Number(m[3]), read_with_errors: 0, sectors: [] } });
-    } else if ((m = /^ {2}\(the file ends (\d+) bytes into this disk image of (\d+) bytes\)$/.exec(line)) && disk) {
-      [disk.truncated_at, disk.size] = [Number(m[1]), Number(m[2])];
-    } else if ((m = /^no disk image: the file holds (\d+) bytes, fewer than a disk header \((\d+)\)$/.exec(line))) {
-      records.push({ type: 'note', data: { kind: 'no_disk_image', file_size: Number(m[1]), header_size: Number(m[2]) } });
-    } else if ((m = /^disks after the (\d+)th: not read/.exec(line))) {
-      records.push({ type: 'note', data: { kind: 'disks_beyond_limit', limit: Number(m[1]) } });
-    }
-  }
-  records.push({ type: 'end', data: { status } });
-  return records;
-}
-
-// The listing's records ({type, data}) gathered: the disks, each with its
-// files, the notes and the end.
-function readListing(records) {
+// The listing's JSON lines (`--json`, one {type, data} object a line, as
+// docs/d88cut.1 gives them) gathered: the disks, each with its files, the
+// notes and the end.
+function readListing(lines) {
+  const records = lines.split('\n').filter((line) => line !== '').map((line) => JSON.parse(line));
   const listing = { disks: [], notes: [], end: null };
   for (const { type, data } of records) {
     if (type === 'disk') listing.disks.push({ ...data, files: [] });
@@ -158,10 +132,10 @@ async function cutContainer(program, file) {
     return { ...result, problem: { key: 'verdict.unreadable', params: { detail: error.message } } };
   }
   try {
-    const listed = await runProgram(program, ['--list', '--', file.name], file.name, container);
+    const listed = await runProgram(program, ['--json', '--', file.name], file.name, container);
     const cut = await runProgram(program, ['-C', '/out', '--', file.name], file.name, container);
-    const out = listed.printed.filter((piece) => piece.stream === 'out').map((piece) => shiftJis.decode(piece.bytes)).join('');
-    const listing = readListing(recordsOfText(out, listed.status));
+    const out = listed.printed.filter((piece) => piece.stream === 'out').map((piece) => [...piece.bytes]).flat();
+    const listing = readListing(new TextDecoder().decode(new Uint8Array(out)));
     return { ...result, listing, copies: copiesKept(listing), files: cut.files, status: cut.status,
       printed: cut.printed.map(({ stream, bytes: b }) => ({ stream, text: shiftJis.decode(b) })) };
   } catch (error) {
