@@ -3,11 +3,10 @@
 // logic: for each container it makes a fresh instance of the program, puts
 // the bytes into its file system and calls main for a listing as JSON
 // lines, then in another fresh instance for a cut, and reads back the files
-// written. Of
-// the copies of one name that the containers of a batch give, it keeps the
-// best, as the tool does within one container. Its words come through
-// boot.js (window.d88cutPage); all that it shows is drawn again from the
-// batch's record when the language changes.
+// written. Of the copies of one name that the containers of a batch give,
+// it keeps the best, as the tool does within one container. Its words come
+// through boot.js (window.d88cutPage); all that it shows is drawn again from
+// the batch's record when the language changes.
 import createCutter from './d88cut.js';
 import { zipSync } from './fflate.js';
 
@@ -134,7 +133,7 @@ async function cutContainer(program, file) {
   try {
     const listed = await runProgram(program, ['--json', '--', file.name], file.name, container);
     const cut = await runProgram(program, ['-C', '/out', '--', file.name], file.name, container);
-    const out = listed.printed.filter((piece) => piece.stream === 'out').map((piece) => [...piece.bytes]).flat();
+    const out = listed.printed.filter((piece) => piece.stream === 'out').flatMap((piece) => [...piece.bytes]);
     const listing = readListing(new TextDecoder().decode(new Uint8Array(out)));
     return { ...result, listing, copies: copiesKept(listing), files: cut.files, status: cut.status,
       printed: cut.printed.map(({ stream, bytes: b }) => ({ stream, text: shiftJis.decode(b) })) };
@@ -158,7 +157,8 @@ function keep(result, kept) {
 }
 
 // What a container's result means: its class and its sentence. Never
-// whole where a file is not, or where the container is cut short.
+// whole where a file is not, or where the container is cut short or holds
+// disk images that are not read.
 function verdict(result) {
   if (result.problem) return ['failed', say(result.problem.key, result.problem.params)];
   const { listing } = result;
@@ -175,6 +175,8 @@ function verdict(result) {
   if (params.damaged + params.incomplete + params.missing > 0) return ['partial', say('verdict.someFiles', params)];
   const short = listing.disks.find((disk) => disk.truncated_at !== null);
   if (short) return ['partial', say('verdict.cutShort', { ...params, number: short.number })];
+  const beyond = listing.notes.find((note) => note.kind === 'disks_beyond_limit');
+  if (beyond) return ['partial', say('verdict.beyondLimit', { ...params, limit: beyond.limit })];
   if (result.status !== 0) return ['failed', say('verdict.status', { status: result.status })];
   return ['whole', say('verdict.whole', { ...params, n: params.whole, count: params.whole })];
 }

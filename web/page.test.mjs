@@ -51,6 +51,7 @@ before(async () => {
   }
   flagged[sector + 8] = 0xb0;
   fs.writeFileSync(at('flagged.d88'), flagged);
+  fs.writeFileSync(at('more.d88'), Buffer.concat([fs.readFileSync(at('many.d88')), flagged]));
   fs.writeFileSync(at('notes.txt'), 'Not a disk image, but a few lines of text.\n'.repeat(40));
   fs.writeFileSync(at('empty.d88'), '');
   const random = Buffer.alloc(100 * 1000 * 1000);
@@ -224,6 +225,8 @@ const cases = [
       'The file is cut short: it ends inside disk image 3', 'The file ends 208,344 bytes into this disk image of 416,688 bytes'] },
   { name: '64 disk images', files: ['many.d88'], verdicts: ['whole'], zip: 'many.zip', count: 49, timed: true,
     shows: ['Disk 64, “MADE-UP 73” (2D): PROGRAM DISK'] },
+  { name: 'more than 64 disk images', files: ['more.d88'], verdicts: ['partial'], zip: 'more.zip', count: 49,
+    shows: ['the disk images after the 64th are not read: to cut them'] },
   { name: 'a text file', files: ['notes.txt'], verdicts: ['none'], shows: ['No known disk in this file'] },
   { name: 'an empty file', files: ['empty.d88'], verdicts: ['none'], shows: ['The file is empty'] },
   { name: '100 MB of random bytes', files: ['random.bin'], verdicts: ['none'], timed: true },
