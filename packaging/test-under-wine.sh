@@ -2,11 +2,17 @@
 # Cross-builds d88cut.exe, checks the zip file that CPack makes of it, and runs
 # the end-to-end tests (CliTest.*) against it under wine, with the same
 # containers and expectations as on Linux.
-# Needs the packages g++-mingw-w64-x86-64-posix, wine, wine64 and unzip, and GoogleTest
-# for the test program, which is built natively (the dev preset).
+# Needs the packages g++-mingw-w64-x86-64-posix, wine, wine64 and unzip, GoogleTest
+# for the test program, which is built natively (the dev preset), and the page
+# as one file, which the zip holds (cmake --workflow --preset web).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS
+page=build/web/site/d88cut.html
+if [ ! -f "$page" ]; then
+  echo "error: no $page for the zip; run cmake --workflow --preset web first" >&2
+  exit 1
+fi
 
 cmake --workflow --preset windows
 exe=build/windows/cutter/d88cut.exe
@@ -19,20 +25,25 @@ if grep -qiE 'lib[a-z0-9_+-]*\.dll' <<<"$dlls"; then
   exit 1
 fi
 
-# The zip for Windows users, in a folder of its own: the program, a short
-# README.txt, the licence and, where groff is at hand to make it, the manual
-# as plain text; nothing else, and every text with CR LF line ends.
+# The zip for Windows users, in a folder of its own: the program, the page
+# as one file (as the web build made it), a short README.txt, the licence
+# and, where groff is at hand to make it, the manual as plain text; nothing
+# else, and every text with CR LF line ends.
 rm -f build/windows/d88cut-*.zip
 (cd build/windows && cpack >/dev/null)
 zip=$(echo build/windows/d88cut-*-win64.zip)
 unzip -l "$zip"
-expected="d88cut.exe LICENSE.txt README.txt"
+expected="d88cut.exe d88cut.html LICENSE.txt README.txt"
 if command -v groff >/dev/null; then
   expected+=" d88cut.txt"
 fi
 listing=$(unzip -Z1 "$zip" | sed 's|^d88cut-[^/]*/||' | sort | tr '\n' ' ')
 if [ "$listing" != "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ')" ]; then
   echo "error: $zip holds $listing, not $expected" >&2
+  exit 1
+fi
+if ! unzip -p "$zip" '*/d88cut.html' | cmp -s - "$page"; then
+  echo "error: the d88cut.html in $zip is not $page" >&2
   exit 1
 fi
 for name in $expected; do

@@ -1,32 +1,66 @@
 // Runs d88cut, built to WebAssembly, on the D88 files that the user picks,
-// and shows what it printed and wrote. The page keeps none of the tool's
+// and shows what it found and wrote. The page keeps none of the tool's
 // logic: for each container it makes a fresh instance of the program, puts
-// the bytes into its file system and calls main with the arguments of a
-// listing; then, in another fresh instance that also holds the files cut so
-// far, with those of a cut; and it reads back the files.
+// the bytes into its file system and calls main for a listing as JSON
+// lines, then in another fresh instance for a cut, and reads back the files
+// written. Of the copies of one name that the containers of a batch give,
+// it keeps the best, as the tool does within one container. Its words come
+// through boot.js (window.d88cutPage); all that it shows is drawn again from
+// the batch's record when the language changes.
 import createCutter from './d88cut.js';
 import { zipSync } from './fflate.js';
 
+const page = window.d88cutPage;
+const { t } = page;
 // The page holds each file whole in memory; 64 disk images of 1.4 MiB each
 // take some 90 MiB.
 const kMaxBytes = 256 * 1024 * 1024;
+// A copy of a file ranks whole above damaged above incomplete; a missing
+// file gives no copy.
+const kRank = { whole: 3, damaged: 2, incomplete: 1 };
+// The program's messages (docs/d88cut.1), by their ends, with the words
+// that give their meaning.
+const kMessages = [
+  ['を認識しました.', 'message.recognised'],
+  ['ファイルの一部を読み込めません.', 'message.partRead'],
+  ['ファイルを読み込めません.', 'message.notRead'],
+  ['ファイルを書き込めません.', 'message.notWritten'],
+  ['ファイルをオープンできません.', 'message.notOpened'],
+  ['ディレクトリを開けません.', 'message.noFolder'],
+];
 const shiftJis = new TextDecoder('shift_jis');
 const $ = (id) => document.getElementById(id);
-const bytes = (count) => `${count.toLocaleString('en')} byte${count === 1 ? '' : 's'}`;
+const number = (n) => n.toLocaleString(page.language());
+const bytes = (n) => t('bytes', { n, count: number(n) });
+const base64 = (text) => Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
 
-// The program, fetched and compiled once as the page loads; every instance
-// is made from it, so that no run asks the server for anything.
-const program = fetch(new URL('d88cut.wasm', import.meta.url))
-  .then((response) => (response.ok ? response.arrayBuffer()
-    : Promise.reject(new Error(`d88cut.wasm: HTTP status ${response.status}`))))
-  .then((wasm) => WebAssembly.compile(wasm));
+function el(tag, attributes, ...children) {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(attributes ?? {})) node.setAttribute(key, value);
+  node.append(...children.flat());
+  return node;
+}
 
-// Runs main once in a fresh instance, with the container in its working
-// folder and `kept` (name to bytes) in its output folder /out. Gives the
-// exit status, what it printed as {stream, text} pieces in order (both
-// streams are byte devices, no terminal, so the text comes as Shift_JIS),
-// and the files in /out afterwards.
-async function runProgram(args, name, container, kept) {
+// The words of KEY as parts to append, each {name} replaced by
+// PARAMS[name], which may be an element; PARAMS.n chooses the plural.
+function say(key, params = {}) {
+  return page.template(key, params.n).split(/\{(\w+)\}/)
+    .map((part, i) => (i % 2 === 1 ? params[part] ?? `{${part}}` : part));
+}
+
+// A name that may be Japanese (a disk's, a file's chosen by the user),
+// marked so where it is more than ASCII.
+const named = (text) => ([...text].some((c) => c.codePointAt(0) > 0x7e) ? el('span', { lang: 'ja' }, text) : text);
+
+// A text of the listing: {text}, or {bytes} in base64 where they are not
+// UTF-8, which on these disks means Shift_JIS.
+const textOf = (value) => (value?.bytes !== undefined ? shiftJis.decode(base64(value.bytes)) : value?.text ?? '');
+
+// Runs main once in a fresh instance made from PROGRAM, with the container
+// in its working folder and an empty output folder /out. Gives the exit
+// status, what it printed as {stream, bytes} pieces in order (both streams
+// are byte devices, no terminal), and the files in /out afterwards.
+async function runProgram(program, args, name, container) {
   const printed = [];
   const device = (stream) => (byte) => {
     if (byte === null) return;
@@ -49,211 +83,304 @@ async function runProgram(args, name, container, kept) {
   FS.mkdir('/in');
   FS.mkdir('/out');
   FS.writeFile(`/in/${name}`, container, { canOwn: true });
-  for (const [file, data] of kept) FS.writeFile(`/out/${file}`, data);
   FS.chdir('/in');
   const status = instance.callMain(args);
   const files = new Map();
   for (const file of FS.readdir('/out')) {
     if (!file.startsWith('.')) files.set(file, FS.readFile(`/out/${file}`));
   }
-  const text = printed.map(({ stream, bytes: b }) => ({ stream, text: shiftJis.decode(new Uint8Array(b)) }));
-  return { status, printed: text, files };
+  return { status, printed: printed.map((piece) => ({ ...piece, bytes: new Uint8Array(piece.bytes) })), files };
 }
 
-function el(tag, attributes, ...children) {
-  const node = document.createElement(tag);
-  for (const [key, value] of Object.entries(attributes ?? {})) node.setAttribute(key, value);
-  node.append(...children);
-  return node;
+// The listing's JSON lines (`--json`, one {type, data} object a line, as
+// docs/d88cut.1 gives them) gathered: the disks, each with its files, the
+// notes and the end.
+function readListing(lines) {
+  const records = lines.split('\n').filter((line) => line !== '').map((line) => JSON.parse(line));
+  const listing = { disks: [], notes: [], end: null };
+  for (const { type, data } of records) {
+    if (type === 'disk') listing.disks.push({ ...data, files: [] });
+    else if (type === 'file') listing.disks.find((disk) => disk.number === data.disk)?.files.push(data);
+    else if (type === 'note') listing.notes.push(data);
+    else if (type === 'end') listing.end = data;
+  }
+  return listing;
 }
 
-// The lines of a listing (README.md, Listing), shown in words; a line not
-// known here is shown as it is.
-const kDiskLine = /^disk (\d+) "(.*)" (\S+): (.*)$/;
-const kFileLine = /^ {2}(\S+) (?:(\d+)(?: incomplete \((\d+) bytes read\))?|missing)$/;
-const kEndsInside = /^ {2}\(the file ends (\d+) bytes into this disk image of (\d+) bytes\)$/;
-const kNoDiskImage = /^no disk image: the file holds (\d+) bytes, fewer than a disk header \((\d+)\)$/;
-const kTooMany = /^disks after the (\d+)th: not read/;
-const kNotRecognised = 'not recognised: ';
-
-function showListing(listing, counts) {
-  const disks = el('ol', { class: 'disks' });
-  let table = null;
-  for (const line of listing.split('\n').filter((l) => l !== '')) {
-    let m;
-    if ((m = kDiskLine.exec(line))) {
-      const [, number, name, media, result] = m;
-      const known = !result.startsWith(kNotRecognised);
-      const what = known ? el('strong', {}, result)
-        : `not one of the three known disks: ${result.slice(kNotRecognised.length)}`;
-      const item = el('li', { class: known ? 'known' : 'unknown' },
-        el('h4', {}, `Disk ${number}, “${name}” (${media}): `, what));
-      table = null;
-      if (known) {
-        counts.disks += 1;
-        table = el('tbody');
-        item.append(el('table', {}, el('thead', {}, el('tr', {},
-          el('th', { scope: 'col' }, 'File'), el('th', { scope: 'col' }, 'Size'),
-          el('th', { scope: 'col' }, 'State'))), table));
-      }
-      disks.append(item);
-    } else if ((m = kFileLine.exec(line)) && table) {
-      const [, name, size, read] = m;
-      const state = size === undefined ? 'missing' : read === undefined ? 'whole' : 'incomplete';
-      counts[state] += 1;
-      table.append(el('tr', { class: state }, el('td', {}, name),
-        el('td', {}, size === undefined ? '–' : bytes(Number(size))),
-        el('td', {}, state === 'missing' ? 'missing: the disk cannot give it'
-          : state === 'incomplete' ? `incomplete: ${bytes(Number(read))} read, the rest are 0`
-            : 'whole')));
-    } else if ((m = kEndsInside.exec(line))) {
-      (disks.lastElementChild ?? disks).append(el('p', { class: 'note' },
-        `The file ends ${bytes(Number(m[1]))} into this disk image of ${bytes(Number(m[2]))}: it was cut short.`));
-    } else if ((m = kNoDiskImage.exec(line))) {
-      disks.append(el('li', {}, `No disk image: the file holds ${bytes(Number(m[1]))}, `
-        + `fewer than the ${m[2]} of a disk image's header.`));
-    } else if ((m = kTooMany.exec(line))) {
-      disks.append(el('li', {}, `The disk images after the ${m[1]}th are not read: the tool reads at most ${m[1]}.`));
-    } else {
-      disks.append(el('li', {}, el('code', {}, line)));
+// The copy of each name that a cut of the container keeps: the best
+// ranked, the later of equals.
+function copiesKept(listing) {
+  const copies = new Map();
+  for (const disk of listing.disks) {
+    for (const file of disk.files) {
+      const rank = kRank[file.state] ?? 0;
+      if (rank > 0 && rank >= (copies.get(file.name)?.rank ?? 0)) copies.set(file.name, { rank, state: file.state, disk: disk.number });
     }
   }
-  return disks;
+  return copies;
 }
 
-// What the run means, in words: its class and its sentence.
-function verdict(counts, cut, size) {
-  const { disks, whole, incomplete, missing } = counts;
-  if (disks === 0 && cut.printed.some((piece) => piece.stream === 'err')) {
-    return ['failed', 'Not readable: the program could not read this file (see its messages).'];
-  }
-  if (disks === 0 && size === 0) return ['none', 'The file is empty: there is no disk in it, and nothing was cut.'];
-  if (disks === 0) return ['none', 'No known disk in this file: it holds no PROGRAM DISK, DISK A or DISK B, and nothing was cut.'];
-  const found = `${disks} known disk${disks === 1 ? '' : 's'}`;
-  if (incomplete + missing > 0) {
-    return ['partial', `Some files are missing or incomplete (${found}): ${whole} whole, `
-      + `${incomplete} incomplete, ${missing} missing.`];
-  }
-  if (cut.status !== 0) return ['failed', `The cut ended with status ${cut.status}: see its messages.`];
-  return ['whole', `Every file was cut whole: ${whole} files from ${found}.`];
-}
-
-// Cuts one container into `kept` and shows how it went.
-async function cutContainer(file, kept) {
-  const heading = el('h3', {}, file.name, ' ', el('small', {}, bytes(file.size)));
-  const shown = el('article', { class: 'container' }, heading);
-  $('containers-shown').append(shown);
-  const say = (kind, sentence) => shown.append(el('p', { class: `verdict ${kind}` }, sentence));
-  if (file.size > kMaxBytes) {
-    say('failed', `Too large: the page holds the whole file in memory and takes at most 256 MiB; `
-      + 'cut this one with the d88cut command line.');
-    return;
-  }
+// Lists and cuts one container; gives what the page shows of it.
+async function cutContainer(program, file) {
+  const result = { name: file.name, size: file.size, problem: null, passedOver: [] };
+  if (file.size > kMaxBytes) return { ...result, problem: { key: 'verdict.tooLarge' } };
   let container;
   try {
     container = new Uint8Array(await file.arrayBuffer());
   } catch (error) {
-    say('failed', `Not readable: the browser could not read this file (${error.message}). `
-      + 'Choose it again, or copy it to this machine first.');
-    return;
+    return { ...result, problem: { key: 'verdict.unreadable', params: { detail: error.message } } };
   }
   try {
-    const listing = await runProgram(['--list', '--', file.name], file.name, container, new Map());
-    const cut = await runProgram(['-C', '/out', '--', file.name], file.name, container, kept);
-    for (const [name, data] of cut.files) kept.set(name, data);
-    const counts = { disks: 0, whole: 0, incomplete: 0, missing: 0 };
-    const disks = showListing(listing.printed.filter((p) => p.stream === 'out').map((p) => p.text).join(''), counts);
-    say(...verdict(counts, cut, file.size));
-    shown.append(disks);
-    if (cut.printed.length > 0) {
-      shown.append(el('h4', {}, 'What the program printed'), el('pre', { lang: 'ja', tabindex: '0' },
-        ...cut.printed.map(({ stream, text }) => (stream === 'err' ? el('span', { class: 'err' }, text) : text))));
-    }
+    const listed = await runProgram(program, ['--json', '--', file.name], file.name, container);
+    const cut = await runProgram(program, ['-C', '/out', '--', file.name], file.name, container);
+    const out = listed.printed.filter((piece) => piece.stream === 'out').flatMap((piece) => [...piece.bytes]);
+    const listing = readListing(new TextDecoder().decode(new Uint8Array(out)));
+    return { ...result, listing, copies: copiesKept(listing), files: cut.files, status: cut.status,
+      printed: cut.printed.map(({ stream, bytes: b }) => ({ stream, text: shiftJis.decode(b) })) };
   } catch (error) {
-    say('failed', `The page could not run the program on this file: ${error.message}`);
+    return { ...result, problem: { key: 'verdict.couldNotRun', params: { detail: error.message } } };
   }
 }
 
-let zipUrl = null;
+// Takes the files of a container's cut into KEPT, where no earlier
+// container's copy of the name ranks higher.
+function keep(result, kept) {
+  for (const [name, data] of result.files ?? []) {
+    const copy = result.copies.get(name) ?? { rank: 0, state: 'whole', disk: 0 };
+    const held = kept.get(name);
+    if (held && held.rank > copy.rank) {
+      result.passedOver.push(name);
+    } else {
+      kept.set(name, { ...copy, data, from: result.name });
+    }
+  }
+}
 
-// Cuts the containers one after another into one set of files, as the
-// command line cuts them into one folder, then offers the files.
-async function cutAll(files) {
-  if (document.body.dataset.state === 'busy' || files.length === 0) return;
+// What a container's result means: its class and its sentence. Never
+// whole where a file is not, or where the container is cut short or holds
+// disk images that are not read.
+function verdict(result) {
+  if (result.problem) return ['failed', say(result.problem.key, result.problem.params)];
+  const { listing } = result;
+  const known = listing.disks.filter((disk) => disk.known);
+  const files = known.flatMap((disk) => disk.files);
+  const count = (state) => files.filter((file) => file.state === state).length;
+  if (known.length === 0) {
+    const unread = listing.notes.some((note) => note.kind === 'cannot_open' || note.kind === 'read_error');
+    if (unread || result.printed.some((piece) => piece.stream === 'err')) return ['failed', say('verdict.notReadable')];
+    return ['none', say(result.size === 0 ? 'verdict.empty' : 'verdict.noKnownDisk')];
+  }
+  const params = { disks: t('count.knownDisks', { n: known.length, count: known.length }), whole: count('whole'),
+    damaged: count('damaged'), incomplete: count('incomplete'), missing: count('missing') };
+  if (params.damaged + params.incomplete + params.missing > 0) return ['partial', say('verdict.someFiles', params)];
+  const short = listing.disks.find((disk) => disk.truncated_at !== null);
+  if (short) return ['partial', say('verdict.cutShort', { ...params, number: short.number })];
+  const beyond = listing.notes.find((note) => note.kind === 'disks_beyond_limit');
+  if (beyond) return ['partial', say('verdict.beyondLimit', { ...params, limit: beyond.limit })];
+  if (result.status !== 0) return ['failed', say('verdict.status', { status: result.status })];
+  return ['whole', say('verdict.whole', { ...params, n: params.whole, count: params.whole })];
+}
+
+function stateWords(file) {
+  const params = { read: bytes(file.read), errors: bytes(file.read_with_errors) };
+  const key = file.state === 'incomplete' && file.read_with_errors > 0 ? 'state.incompleteErrors' : `state.${file.state}`;
+  const sectors = (file.sectors ?? []).map((sector) => el('li', {}, `C${sector.c} H${sector.h} R${sector.r}: `,
+    page.has(`problem.${sector.problem}`) ? t(`problem.${sector.problem}`) : el('span', { lang: 'en' }, sector.problem)));
+  return [...say(key, params), sectors.length > 0 ? el('ul', { class: 'sectors' }, sectors) : []];
+}
+
+function tableOf(columns, rows) {
+  return el('table', {}, el('thead', {}, el('tr', {}, columns.map((key) => el('th', { scope: 'col' }, t(key))))),
+    el('tbody', {}, rows));
+}
+
+function noteWords(note) {
+  const params = { ...note, size: bytes(note.file_size ?? 0), header: number(note.header_size ?? 0) };
+  return page.has(`note.${note.kind}`) ? say(`note.${note.kind}`, params) : [note.kind];
+}
+
+function showDisks(listing) {
+  const list = el('ol', { class: 'disks' });
+  for (const disk of listing.disks) {
+    const reason = page.has(`reason.${disk.reason}`) ? t(`reason.${disk.reason}`) : el('span', { lang: 'en' }, disk.reason);
+    const what = disk.known ? el('strong', {}, disk.known) : el('span', {}, say('disk.unknown', { reason }));
+    const media = disk.media.name ?? `0x${disk.media.byte.toString(16).toUpperCase().padStart(2, '0')}`;
+    const item = el('li', { class: disk.known ? 'known' : 'unknown' },
+      el('h4', {}, say('disk.heading', { number: disk.number, name: named(textOf(disk.name)), media, what })));
+    if (disk.truncated_at !== null) {
+      item.append(el('p', { class: 'note' }, say('disk.cutShort', { at: bytes(disk.truncated_at), size: bytes(disk.size) })));
+    }
+    if (disk.known) {
+      item.append(tableOf(['table.file', 'table.size', 'table.state'], disk.files.map((file) => el('tr', { class: file.state },
+        el('td', {}, file.name), el('td', {}, file.size === null ? '–' : bytes(file.size)), el('td', {}, stateWords(file))))));
+    }
+    list.append(item);
+  }
+  for (const note of listing.notes) list.append(el('li', { class: 'note' }, noteWords(note)));
+  return list;
+}
+
+// What the cut printed, decoded, with the meaning of each message of the
+// program beside it in the page's language.
+function showPrinted(printed) {
+  const box = el('pre', { lang: 'ja', tabindex: '0' });
+  for (const { stream, text } of printed) {
+    const lines = text.split('\n');
+    for (const [i, line] of lines.entries()) {
+      if (i === lines.length - 1 && line === '') break;
+      box.append(stream === 'err' ? el('span', { class: 'err' }, line) : line);
+      const [end, key] = kMessages.find(([ending]) => line.endsWith(ending)) ?? [];
+      if (key) {
+        const name = line.slice(0, -end.length);
+        box.append(el('span', { class: 'meaning', lang: page.language() }, '  ← ',
+          say(key, { name: name.endsWith(': ') ? name.slice(0, -2) : name })));
+      }
+      if (i < lines.length - 1) box.append('\n');
+    }
+  }
+  return box;
+}
+
+function showContainer(result) {
+  const [kind, sentence] = verdict(result);
+  const shown = el('article', { class: 'container' },
+    el('h3', {}, named(result.name), ' ', el('small', {}, bytes(result.size))),
+    el('p', { class: `verdict ${kind}` }, sentence));
+  if (result.listing) shown.append(showDisks(result.listing));
+  if (result.passedOver.length > 0) {
+    shown.append(el('p', { class: 'note' }, say('container.passedOver', { names: result.passedOver.join(', ') })));
+  }
+  if (result.printed?.length > 0) shown.append(el('h4', {}, t('printed.heading')), showPrinted(result.printed));
+  return shown;
+}
+
+function showFiles(kept) {
+  const names = [...kept.keys()].sort();
+  if (names.length === 0) return [];
+  return [el('h3', {}, t('files.heading')), tableOf(['table.file', 'table.size', 'table.state', 'table.from'],
+    names.map((name) => {
+      const file = kept.get(name);
+      return el('tr', { class: file.state }, el('td', {}, name), el('td', {}, bytes(file.data.length)),
+        el('td', {}, t(`word.${file.state}`)), el('td', {}, say('files.from', { container: named(file.from), disk: file.disk })));
+    }))];
+}
+
+// The last batch: the files chosen, each container's result, the files
+// kept and the zip of them; drawn again in the other language on a switch.
+let batch = null;
+let batches = 0;
+
+function render() {
+  if (!batch) return;
+  const chosen = $('chosen');
+  chosen.removeAttribute('data-w');
+  chosen.replaceChildren(...say('pick.chosen', { n: batch.chosen.length, count: batch.chosen.length,
+    names: named(batch.chosen.join(', ')) }));
+  if (!batch.done) return;
+  $('replaced').hidden = batch.number === 1;
+  $('summary').replaceChildren(...say('result.summary', { n: batch.kept.size, count: batch.kept.size,
+    from: t('count.chosen', { n: batch.chosen.length, count: batch.chosen.length }) }));
+  const link = $('zip');
+  link.hidden = batch.zip === null;
+  if (batch.zip) {
+    link.textContent = t('save.zip', { n: batch.kept.size, count: batch.kept.size, zip: batch.zip.name, size: bytes(batch.zip.size) });
+  }
+  $('folder').hidden = batch.zip === null || !('showDirectoryPicker' in window);
+  $('saved').textContent = batch.saved ? t(batch.saved.key, batch.saved.params) : '';
+  $('containers-shown').replaceChildren(...batch.results.map(showContainer));
+  $('files').replaceChildren(...showFiles(batch.kept));
+}
+
+// Cuts the containers one after another, keeps the best copy of each name,
+// and offers the files.
+async function cutAll(program, files) {
+  if (!['ready', 'done'].includes(document.body.dataset.state) || files.length === 0) return;
   document.body.dataset.state = 'busy';
   $('containers').disabled = true;
   $('result').hidden = true;
-  $('containers-shown').replaceChildren();
-  $('saved').textContent = '';
-  if (zipUrl) URL.revokeObjectURL(zipUrl);
-  zipUrl = null;
+  if (batch?.zip) URL.revokeObjectURL(batch.zip.url);
+  batch = { number: ++batches, chosen: files.map((file) => file.name), results: [], kept: new Map(), zip: null };
+  render();
   const started = performance.now();
-  const kept = new Map();
   for (const [i, file] of files.entries()) {
-    $('status').textContent = `Cutting ${file.name} (${i + 1} of ${files.length})…`;
+    page.status('status.cutting', { name: file.name, i: i + 1, n: files.length });
     await new Promise((resolve) => { setTimeout(resolve); });
-    await cutContainer(file, kept);
+    const result = await cutContainer(program, file);
+    keep(result, batch.kept);
+    batch.results.push(result);
   }
-  const names = [...kept.keys()].sort();
-  const link = $('zip');
-  link.hidden = names.length === 0;
-  $('folder').hidden = names.length === 0 || !('showDirectoryPicker' in window);
+  const names = [...batch.kept.keys()].sort();
   if (names.length > 0) {
     // Stored, not compressed: the zip never travels, and deflating would
     // take longer than the cut.
-    const zip = zipSync(Object.fromEntries(names.map((name) => [name, kept.get(name)])), { level: 0 });
+    const zip = zipSync(Object.fromEntries(names.map((name) => [name, batch.kept.get(name).data])), { level: 0 });
     const base = files.length === 1 ? files[0].name.replace(/\.[^.]*$/, '') || 'd88cut' : 'd88cut-files';
-    zipUrl = URL.createObjectURL(new Blob([zip], { type: 'application/zip' }));
-    link.href = zipUrl;
-    link.download = `${base}.zip`;
-    link.textContent = `Download the ${names.length} files as ${base}.zip (${bytes(zip.length)})`;
+    const url = URL.createObjectURL(new Blob([zip], { type: 'application/zip' }));
+    batch.zip = { url, name: `${base}.zip`, size: zip.length };
+    $('zip').href = url;
+    $('zip').download = batch.zip.name;
   }
-  $('folder').onclick = () => saveIntoFolder(names, kept);
-  const from = `${files.length} file${files.length === 1 ? '' : 's'}`;
-  $('summary').textContent = `${names.length === 0 ? 'No' : names.length} files cut from ${from}.`;
+  batch.done = true;
+  render();
   $('result').hidden = false;
-  $('status').textContent = `Done in ${Math.round(performance.now() - started)} ms.`;
+  page.status('status.done', { ms: Math.round(performance.now() - started) });
   $('containers').disabled = false;
   document.body.dataset.state = 'done';
 }
 
 // Writes the files into a folder the user picks, where the browser allows it.
-async function saveIntoFolder(names, kept) {
+async function saveIntoFolder() {
+  const { kept } = batch;
   try {
     const folder = await window.showDirectoryPicker({ mode: 'readwrite' });
-    for (const name of names) {
+    for (const name of [...kept.keys()].sort()) {
       const writable = await (await folder.getFileHandle(name, { create: true })).createWritable();
-      await writable.write(kept.get(name));
+      await writable.write(kept.get(name).data);
       await writable.close();
     }
-    $('saved').textContent = `Saved ${names.length} files into the folder ${folder.name}.`;
+    batch.saved = { key: 'save.saved', params: { n: kept.size, count: kept.size, folder: folder.name } };
   } catch (error) {
-    $('saved').textContent = error.name === 'AbortError' ? 'No folder was chosen.'
-      : `The files could not be saved into the folder: ${error.message}`;
+    batch.saved = error.name === 'AbortError' ? { key: 'save.noFolder' }
+      : { key: 'save.failed', params: { detail: error.message } };
   }
+  render();
 }
 
-const input = $('containers');
-input.addEventListener('change', () => {
-  const files = [...input.files];
-  input.value = '';
-  cutAll(files);
-});
-document.addEventListener('dragover', (event) => {
-  event.preventDefault();
-  document.body.classList.add('dropping');
-});
-document.addEventListener('dragleave', () => document.body.classList.remove('dropping'));
-document.addEventListener('drop', (event) => {
-  event.preventDefault();
-  document.body.classList.remove('dropping');
-  if (document.body.dataset.state !== 'loading') cutAll([...event.dataTransfer.files]);
-});
+function start() {
+  // The program, compiled once as the page loads from the bytes the page
+  // holds where it is one file (#program, base64), else from beside it.
+  const embedded = $('program');
+  const program = (embedded ? Promise.resolve(base64(embedded.textContent.trim()))
+    : fetch(new URL('d88cut.wasm', import.meta.url)).then((response) => (response.ok ? response.arrayBuffer()
+      : Promise.reject(new Error(`d88cut.wasm: HTTP ${response.status}`)))))
+    .then((wasm) => WebAssembly.compile(wasm));
+  $('keep').hidden = Boolean(embedded);
+  page.onLanguage(render);
 
-program.then(() => {
-  input.disabled = false;
-  $('status').textContent = 'Ready: choose or drop D88 files.';
-  document.body.dataset.state = 'ready';
-}, (error) => {
-  $('status').textContent = `The program could not be loaded, so nothing can be cut here: ${error.message}`;
-});
+  const input = $('containers');
+  input.addEventListener('change', () => {
+    const files = [...input.files];
+    input.value = '';
+    cutAll(program, files);
+  });
+  document.addEventListener('dragover', (event) => {
+    event.preventDefault();
+    document.body.classList.add('dropping');
+  });
+  document.addEventListener('dragleave', () => document.body.classList.remove('dropping'));
+  document.addEventListener('drop', (event) => {
+    event.preventDefault();
+    document.body.classList.remove('dropping');
+    cutAll(program, [...event.dataTransfer.files]);
+  });
+  $('folder').addEventListener('click', saveIntoFolder);
+
+  program.then(() => {
+    input.disabled = false;
+    page.status('status.ready');
+    document.body.dataset.state = 'ready';
+  }, (error) => page.fail('start.noProgram', error.message));
+}
+
+// boot.js has found the browser able, or has said why it is not.
+if (document.body.dataset.state === 'loading') start();
