@@ -154,13 +154,6 @@ int withOutputChecked(int status) {
     return lost ? 1 : status;
 }
 
-// True where nothing at all goes by the name `path`.
-bool nothingNamed(const char* path) {
-    std::error_code error;
-    return std::filesystem::symlink_status(pathOf(path), error).type() ==
-           std::filesystem::file_type::not_found;
-}
-
 // A wrong command line: the usage line, and for a person what is wrong
 // with it and where to look.
 int usage(Run& run, const CommandLine& line, const char* program) {

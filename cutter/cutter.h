@@ -141,6 +141,9 @@ bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int 
 // Ends a cut: removes the temporary files that a run which was killed left
 // under the names that this run did not write.
 void removeLeftovers(Run& run);
+// True where nothing at all goes by the name `path`: a path that starts
+// with "-" was then perhaps meant as an option.
+bool nothingNamed(const char* path);
 // True when a read or seek of the container failed since the last look; the
 // first time for a container, says so on standard error and makes its
 // status 1.

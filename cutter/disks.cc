@@ -77,23 +77,35 @@ std::string shownByte(std::uint8_t byte, std::uint8_t lowest) {
 }
 
 // Why the current disk is not one of the known disks: the first step of
-// the identification that fails, told by the reader's own lookups.
-std::string whyNotRecognised() {
+// the identification that fails, told by the reader's own lookups, in words
+// and as a code for programs.
+void whyNotRecognised(DiskReport& disk) {
     if (!diskImage.hasTrack(kIdTrackIndex)) {
-        return "no track side 79";
+        disk.reason = "no track side 79";
+        disk.reasonCode = "no_track";
+        return;
     }
     if (!diskImage.hasSector(kIdTrackIndex, kIdCylinder, kIdHead, kIdSector, kSizeCode)) {
-        return "no sector C39 H1 R5 N3 on track side 79";
+        disk.reason = "no sector C39 H1 R5 N3 on track side 79";
+        disk.reasonCode = "no_sector";
+        return;
     }
     const int copied = diskImage.readSector(kIdTrackIndex, kIdCylinder, kIdHead, kIdSector,
                                             kSizeCode, SectorBuffer.data(), kSectorSize);
     if (copied < kSectorSize) {
-        return "sector C39 H1 R5 N3 holds " + std::to_string(copied) + " bytes";
+        disk.reason = "sector C39 H1 R5 N3 holds " + std::to_string(copied) + " bytes";
+        disk.reasonCode = "short_sector";
+        disk.reasonValue = copied;
+        return;
     }
     if (std::memcmp(&SectorBuffer[kSignatureOffset], kSignature, kSignatureSize) != 0) {
-        return "no signature";
+        disk.reason = "no signature";
+        disk.reasonCode = "no_signature";
+        return;
     }
-    return "unknown disk number " + shownByte(SectorBuffer[kKindDigitOffset], 0x21);
+    disk.reason = "unknown disk number " + shownByte(SectorBuffer[kKindDigitOffset], 0x21);
+    disk.reasonCode = "unknown_number";
+    disk.reasonValue = SectorBuffer[kKindDigitOffset];
 }
 
 // Why the container at `path` could not be opened.
@@ -114,25 +126,22 @@ std::string whyNotOpened(const char* path) {
     }
 }
 
-// True where nothing at all goes by the name `path`.
-bool nothingNamed(const char* path) {
-    std::error_code error;
-    return std::filesystem::symlink_status(pathOf(path), error).type() ==
-           std::filesystem::file_type::not_found;
-}
-
 // Selects the `index`-th disk image and tells what it is.
 DiskReport examineDisk(Run& run, int index, std::int64_t fileSize, const KnownDisk*& known) {
     (void)diskImage.selectDisk(index);
     diskImage.setSectorRange(kFirstSector, kLastSector);
     known = identifyCurrentDisk();
     DiskReport disk;
-    if (containerReadFailed(run)) {
+    bool failed = containerReadFailed(run);
+    if (!failed && known == nullptr && (run.listing || run.verbose)) {
+        whyNotRecognised(disk);
+        failed = containerReadFailed(run);
+    }
+    if (failed) {
         known = nullptr;
         disk.reason = "read error";
-    } else if (known == nullptr && (run.listing || run.verbose)) {
-        disk.reason = whyNotRecognised();
-        disk.reason = containerReadFailed(run) ? "read error" : disk.reason;
+        disk.reasonCode = "read_error";
+        disk.reasonValue = -1;
     }
     disk.number = index + 1;
     disk.offset = diskImage.diskOffset();
@@ -178,6 +187,12 @@ void runDisks(Run& run, std::int64_t fileSize) {
 }
 
 }  // namespace
+
+bool nothingNamed(const char* path) {
+    std::error_code error;
+    return std::filesystem::symlink_status(pathOf(path), error).type() ==
+           std::filesystem::file_type::not_found;
+}
 
 Screen Run::screen(std::FILE* stream) {
     std::optional<Screen>& known = screens[stream == stderr ? 1 : 0];

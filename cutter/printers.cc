@@ -172,6 +172,8 @@ void printDisk(Run& run, const DiskReport& disk) {
                       {"media", {{"byte", disk.media}, {"name", media != nullptr ? json(media) : json(nullptr)}}},
                       {"known", disk.known != nullptr ? json(disk.known) : json(nullptr)},
                       {"reason", disk.known == nullptr ? json(disk.reason) : json(nullptr)},
+                      {"reason_code", disk.reasonCode != nullptr ? json(disk.reasonCode) : json(nullptr)},
+                      {"reason_value", disk.reasonValue >= 0 ? json(disk.reasonValue) : json(nullptr)},
                       {"truncated_at", intOrNull(disk.truncatedAt)}});
     } else if (run.mode == Mode::Cut && disk.message != nullptr) {
         putMessage(run, stdout, nullptr, *disk.message);
@@ -236,10 +238,18 @@ void printFile(Run& run, const FileReport& file, const Written* kept) {
     if (run.mode == Mode::Json) {
         json sectors = json::array();
         for (const SectorProblem& sector : file.sectors) {
+            // The words for people, and for programs a code with its number.
+            static constexpr const char* kCodes[] = {
+                "id_crc_error", "data_crc_error",   "no_address_mark", "no_data_mark",
+                "not_on_disk",  "past_end_of_file", "holds",           "record_kind"};
+            const bool counted =
+                sector.problem == Problem::Holds || sector.problem == Problem::RecordKind;
             sectors.push_back({{"c", sector.c},
                                {"h", sector.h},
                                {"r", sector.r},
-                               {"problem", problemWords(Language::English, sector)}});
+                               {"problem", problemWords(Language::English, sector)},
+                               {"code", kCodes[static_cast<int>(sector.problem)]},
+                               {"value", counted ? json(sector.value) : json(nullptr)}});
         }
         emit("file", {{"disk", file.disk},
                       {"name", file.name},

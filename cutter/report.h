@@ -70,6 +70,8 @@ struct DiskReport {
     const char* known = nullptr;  // "PROGRAM DISK", "DISK A", "DISK B", or nullptr
     const Message* message = nullptr;  // its recognition message, when known
     std::string reason;  // why it is not known
+    const char* reasonCode = nullptr;  // ... for programs, with its number if any
+    int reasonValue = -1;
     std::int64_t truncatedAt = -1;  // where the file ends inside it, or -1
 };
 

@@ -181,11 +181,27 @@ function verdict(result) {
   return ['whole', say('verdict.whole', { ...params, n: params.whole, count: params.whole })];
 }
 
+// The number of a sector's problem: the bytes it holds, or the kind of the
+// record it holds, as the program writes kinds.
+function problemValue(sector) {
+  if (sector.code === 'record_kind') return `0x${sector.value.toString(16).toUpperCase().padStart(4, '0')}`;
+  return sector.value === null ? '' : bytes(sector.value);
+}
+
+// The number of a disk's reason: the bytes its sector holds, or its kind
+// digit, as it is where it is printable and in hex where not.
+function reasonValue(disk) {
+  if (disk.reason_code === 'short_sector') return bytes(disk.reason_value);
+  const byte = disk.reason_value ?? 0;
+  return byte > 0x20 && byte < 0x7f ? `“${String.fromCharCode(byte)}”` : `0x${byte.toString(16).toUpperCase().padStart(2, '0')}`;
+}
+
 function stateWords(file) {
   const params = { read: bytes(file.read), errors: bytes(file.read_with_errors) };
   const key = file.state === 'incomplete' && file.read_with_errors > 0 ? 'state.incompleteErrors' : `state.${file.state}`;
   const sectors = (file.sectors ?? []).map((sector) => el('li', {}, `C${sector.c} H${sector.h} R${sector.r}: `,
-    page.has(`problem.${sector.problem}`) ? t(`problem.${sector.problem}`) : el('span', { lang: 'en' }, sector.problem)));
+    page.has(`problem.${sector.code}`) ? el('span', {}, say(`problem.${sector.code}`, { value: problemValue(sector) }))
+      : el('span', { lang: 'en' }, sector.problem)));
   return [...say(key, params), sectors.length > 0 ? el('ul', { class: 'sectors' }, sectors) : []];
 }
 
@@ -202,7 +218,9 @@ function noteWords(note) {
 function showDisks(listing) {
   const list = el('ol', { class: 'disks' });
   for (const disk of listing.disks) {
-    const reason = page.has(`reason.${disk.reason}`) ? t(`reason.${disk.reason}`) : el('span', { lang: 'en' }, disk.reason);
+    const reason = page.has(`reason.${disk.reason_code}`)
+      ? el('span', {}, say(`reason.${disk.reason_code}`, { value: reasonValue(disk) }))
+      : el('span', { lang: 'en' }, disk.reason);
     const what = disk.known ? el('strong', {}, disk.known) : el('span', {}, say('disk.unknown', { reason }));
     const media = disk.media.name ?? `0x${disk.media.byte.toString(16).toUpperCase().padStart(2, '0')}`;
     const item = el('li', { class: disk.known ? 'known' : 'unknown' },
