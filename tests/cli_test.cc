@@ -5,7 +5,10 @@
 
 #include <clocale>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
+#include <utility>
 
 #include "tests/known_disks.h"
 #include "tests/test_dir.h"
@@ -270,6 +273,13 @@ TEST_F(CliTest, TerminalShowsUtf8) {
                                           makeKnownDisk(DiskKind::DiskA, 2),
                                           makeKnownDisk(DiskKind::DiskB, 3)})));
     ASSERT_TRUE(writeFile((dir_ / "empty.d88").string(), {}));
+    std::vector<Disk> disks = {makeKnownDisk(DiskKind::ProgramDisk, 1),
+                               makeKnownDisk(DiskKind::DiskA, 2),
+                               makeKnownDisk(DiskKind::DiskB, 3)};
+    findSector(disks[0], 2, 3)->status = 0xB0;
+    ASSERT_TRUE(writeFile((dir_ / "flagged.d88").string(), buildContainer(disks)));
+    disks[2].diskSize = static_cast<std::uint32_t>(buildDisk(disks[2]).size() + 5000);
+    ASSERT_TRUE(writeFile((dir_ / "short.d88").string(), buildContainer({disks[1], disks[2]})));
     fs::create_directory(dir_ / "out");
     const std::string utf8Recognised = "DISK A\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
     const std::string utf8CannotEnter = "none: \xE3\x83\x87\xE3\x82\xA3\xE3\x83\xAC";
@@ -293,6 +303,13 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         {"C", "c.d88 empty.d88", "d88cut: one container at a time: 2 were given\r\nUsage: ", 1},
         {"C", "-C out c.d88", "EXB015\r\nd88cut: 49 files cut into " + (dir_ / "out").string() + "\r\n"},
         {"C", "empty.d88", "d88cut: no known disk in empty.d88; see why with: d88cut -l empty.d88\r\n"},
+        {"C", "-C out flagged.d88",
+         "EXB015\r\nd88cut: 49 files cut into " + (dir_ / "out").string() + " (1 damaged)\r\n", 1},
+        {"C", "-C out flagged.d88",
+         "d88cut: PROG: 1024 bytes read with errors: C1 H0 R3 (data CRC error)\r\n", 1},
+        {"C", "-C out short.d88",
+         "EXB015\r\nd88cut: short.d88: the file ends 416688 bytes into disk image 2 of 421688 "
+         "bytes: it was cut short\r\nd88cut: 35 files cut into "},
         // A Japanese setting: the lines for a person are Japanese.
         {"ja_JP.UTF-8", "-C out c.d88",
          "d88cut: 49 \xE5\x80\x8B\xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92 " +
@@ -535,6 +552,133 @@ TEST_F(CliTest, TwoReadsOfOneDisk) {
     EXPECT_EQ(utf8.status, 1);
     EXPECT_EQ(utf8.out, fromShiftJis(alone.out));
     EXPECT_EQ(utf8.err, fromShiftJis(alone.err));
+
+    // A damaged copy replaces an incomplete one, never the reverse, in
+    // either order; of two damaged copies the later stays. -v tells which
+    // copy was kept out, and which stays.
+    Disk first = makeKnownDisk(DiskKind::ProgramDisk, 3);
+    first.tracks[3].clear();                  // PROG incomplete
+    findSector(first, 58, 5)->status = 0xB0;  // QXOP01 damaged
+    findSector(first, 46, 3)->status = 0xB0;  // FAN1 and FAN3 damaged
+    Disk second = makeKnownDisk(DiskKind::ProgramDisk, 4);
+    findSector(second, 2, 3)->status = 0xA0;    // PROG damaged
+    putRecord(second, 58, 5, 0, 0x0042, 3000);  // QXOP01 incomplete
+    findSector(second, 46, 3)->status = 0xE0;   // FAN1 and FAN3 damaged
+    const std::vector<ExpectedFile> ofFirst = expectedFiles(first, DiskKind::ProgramDisk);
+    const std::vector<ExpectedFile> ofSecond = expectedFiles(second, DiskKind::ProgramDisk);
+    const std::string each =
+        "PROG" + kIncomplete + "FAN1" + kIncomplete + "FAN3" + kIncomplete + "QXOP01" + kIncomplete;
+    const std::string keptOut = ": not written: the damaged copy from disk 1 stays\n";
+    for (const bool secondFirst : {false, true}) {
+        SCOPED_TRACE(secondFirst ? "incomplete QXOP01 first" : "incomplete PROG first");
+        const RunResult result =
+            cut(secondFirst ? buildContainer({second, first}) : buildContainer({first, second}));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, each + each);
+        for (std::size_t i = 0; i < ofFirst.size(); ++i) {
+            const std::string& name = ofFirst[i].name;
+            const auto& stays = name == "PROG"     ? ofSecond
+                                : name == "QXOP01" ? ofFirst
+                                : secondFirst      ? ofFirst
+                                                   : ofSecond;
+            EXPECT_EQ(fileBytes(dir_ / name), stays[i].bytes) << name;
+        }
+        const RunResult verbose = runTool(dir_.path(), {"-v", "c.d88"});
+        EXPECT_NE(verbose.err.find((secondFirst ? "PROG" : "QXOP01") + keptOut), std::string::npos);
+        EXPECT_EQ(verbose.err.find(keptOut), verbose.err.rfind(keptOut)) << verbose.err;
+    }
+}
+
+// Sectors that the drive flagged, and other sectors that fail a file, on a
+// program disk: the file's line in a listing, its one message in a cut
+// through a pipe, and with -v the reason that names each failing sector. A
+// written file holds the container's bytes as they are, what was not read 0.
+TEST_F(CliTest, FlaggedAndFailingSectors) {
+    const auto flag = [](int track, int r, std::uint8_t status) {
+        return [=](Disk& d) { findSector(d, track, r)->status = status; };
+    };
+    struct Case {
+        const char* name;
+        std::function<void(Disk&)> make;
+        std::string file = {};    // the one file not whole, if any
+        std::string listed = {};  // its listing line after "  NAME"
+        std::string why = {};     // -v's reason after "d88cut: NAME: "
+    } cases[] = {
+        {"ID CRC error", flag(2, 3, 0xA0), "PROG", " 20480 damaged (1024 bytes read with errors)",
+         "1024 bytes read with errors: C1 H0 R3 (ID CRC error)"},
+        {"data CRC error", flag(2, 3, 0xB0), "PROG", " 20480 damaged (1024 bytes read with errors)",
+         "1024 bytes read with errors: C1 H0 R3 (data CRC error)"},
+        {"no address mark", flag(4, 5, 0xE0), "PROG",
+         " 20480 damaged (1024 bytes read with errors)",
+         "1024 bytes read with errors: C2 H0 R5 (no address mark)"},
+        {"no data mark", flag(1, 1, 0xF0), "PROG", " 20480 damaged (1024 bytes read with errors)",
+         "1024 bytes read with errors: C0 H1 R1 (no data mark)"},
+        {"deleted data", flag(2, 3, 0x10)},
+        {"status 0xC0", flag(2, 3, 0xC0)},
+        {"flagged identification sector, and a sector that no file reads",
+         [](Disk& d) { findSector(d, 79, 5)->status = findSector(d, 5, 1)->status = 0xB0; }},
+        {"incomplete and damaged",
+         [](Disk& d) {
+             findSector(d, 2, 3)->status = 0xB0;
+             d.tracks[3].clear();
+         },
+         "PROG", " 20480 incomplete (10240 bytes read, 1024 with errors)",
+         "10240 of 20480 bytes read: C1 H0 R3 (data CRC error); C1 H1 R1 not on the disk"},
+        {"a sector not on its track side",
+         [](Disk& d) {
+             putRecord(d, 59, 1, 0, 0x0041, 6000);
+             findSector(d, 59, 1)->status = 0xF0;
+             d.tracks[59].erase(d.tracks[59].begin() + 2);
+         },
+         "QXED01", " 6000 incomplete (2048 bytes read, 1024 with errors)",
+         "2048 of 6000 bytes read: C29 H1 R1 (no data mark); C29 H1 R3 not on the disk"},
+        {"a sector shorter than its size", [](Disk& d) { findSector(d, 4, 5)->data.resize(600); },
+         "PROG", " 20480 incomplete (19456 bytes read)",
+         "19456 of 20480 bytes read: C2 H0 R5 holds 600 bytes"},
+        {"a record past the bytes read", [](Disk& d) { putRecord(d, 58, 5, 0, 0x0042, 3000); },
+         "QXOP01", " 3000 incomplete (1024 bytes read)",
+         "1024 of 3000 bytes read: the record is 3000 bytes long, past the 1024 bytes read for it"},
+        {"missing", [](Disk& d) { d.tracks[60].erase(d.tracks[60].begin() + 2); }, "QXMINA",
+         " missing", "not read: C30 H0 R3 not on the disk"},
+        {"a record of another kind", [](Disk& d) { putRecord(d, 44, 5, 512, 0x4100, 100); },
+         "QXGT02", " missing", "not read: C22 H0 R5 holds a record of kind 0x4100, not A or B"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Disk disk = makeKnownDisk(DiskKind::ProgramDisk, 1);
+        c.make(disk);
+        ScopedTempDir dir;
+        ASSERT_TRUE(writeFile((dir / "c.d88").string(), buildContainer({disk})));
+        const RunResult listed = runTool(dir.path(), {"-l", "c.d88"});
+        const RunResult result = runTool(dir.path(), {"c.d88"});
+        std::string listing = "disk 1 \"MADE-UP 1\" 2D: PROGRAM DISK\n";
+        std::string out = recognitionLine(DiskKind::ProgramDisk);
+        const std::string message =
+            c.file.empty() ? "" : c.file + (c.listed == " missing" ? kCannotRead : kIncomplete);
+        for (ExpectedFile& file : expectedFiles(disk, DiskKind::ProgramDisk)) {
+            const bool failed = file.name == c.file;
+            listing += "  " + file.name +
+                       (failed ? c.listed : " " + std::to_string(file.bytes.size())) + "\n";
+            if (failed && c.listed == " missing") {
+                EXPECT_FALSE(fs::exists(dir / file.name));
+                continue;
+            }
+            out += "cutting ... " + file.name + "\n";
+            file.bytes.resize(failed ? std::stoul(c.listed) : file.bytes.size(), 0);
+            EXPECT_EQ(fileBytes(dir / file.name), file.bytes) << file.name;
+        }
+        const int status = c.file.empty() ? 0 : 1;
+        EXPECT_EQ(listed.status, status);
+        EXPECT_EQ(listed.out, listing);
+        EXPECT_EQ(listed.err, "");
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.out, out);
+        EXPECT_EQ(result.err, message);
+        const RunResult verbose = runTool(dir.path(), {"-v", "c.d88"});
+        EXPECT_EQ(verbose.out, out);
+        EXPECT_EQ(verbose.err,
+                  message + (c.file.empty() ? "" : "d88cut: " + c.file + ": " + c.why + "\n"));
+    }
 }
 
 // A listing says what a cut would give, file by file, and touches nothing:
@@ -576,6 +720,190 @@ TEST_F(CliTest, ListingSaysWhatACutWouldGive) {
     // The temporary file a killed run left under QXBIG is gone.
     EXPECT_EQ(listDir(dir_.path()).size(), 13u + 1);
     EXPECT_FALSE(fs::exists(dir_ / ".QXBIG.d88cut"));
+}
+
+// JSON's text object as its bytes: "text" as it is, "bytes" from base64.
+std::string textOf(const nlohmann::json& text) {
+    if (text.contains("text")) {
+        return text.at("text");
+    }
+    const std::string_view digits =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bytes;
+    unsigned group = 0;
+    int bits = 0;
+    for (const char ch : text.at("bytes").get<std::string>()) {
+        group = (group << 6) | static_cast<unsigned>(digits.find(ch) & 0x3F);
+        if ((bits += 6) >= 8 && ch != '=') {
+            bytes += static_cast<char>((group >> (bits -= 8)) & 0xFF);
+        }
+    }
+    return bytes;
+}
+
+// True where `actual` holds every field of `expected`, as it is there: a
+// reader's view of JSON whose objects may gain fields.
+bool covers(const nlohmann::json& actual, const nlohmann::json& expected) {
+    if (expected.is_array()) {
+        bool all = actual.is_array() && actual.size() == expected.size();
+        for (std::size_t i = 0; all && i < expected.size(); ++i) {
+            all = covers(actual[i], expected[i]);
+        }
+        return all;
+    }
+    if (expected.is_object()) {
+        for (const auto& [key, value] : expected.items()) {
+            if (!actual.contains(key) || !covers(actual.at(key), value)) {
+                return false;
+            }
+        }
+        return actual.is_object();
+    }
+    return actual == expected;
+}
+
+// The text listing that the JSON Lines `out` of the containers `paths` tell,
+// each field the text shows taken from the JSON. On the way, each line is
+// checked to be JSON, and each container's end: its counts and `statuses`.
+std::string listingOf(const std::string& out, const std::vector<std::string>& paths,
+                      const std::vector<int>& statuses) {
+    std::string text;
+    std::string diskEnd;  // the line that follows a disk's files
+    std::size_t containers = 0;
+    std::size_t ends = 0;
+    int disks = 0;
+    int knownDisks = 0;
+    std::map<std::string, int> files;
+    std::istringstream in(out);
+    for (std::string json; std::getline(in, json);) {
+        const nlohmann::json line = nlohmann::json::parse(json, nullptr, false);
+        if (line.is_discarded() || line.size() != 2) {
+            ADD_FAILURE() << json;
+            return {};
+        }
+        const std::string type = line.at("type");
+        const nlohmann::json& d = line.at("data");
+        const auto str = [&](const char* key) {
+            return d.at(key).is_string() ? d.at(key).get<std::string>() : d.at(key).dump();
+        };
+        text += type != "file" ? std::exchange(diskEnd, "") : "";
+        if (type == "container") {
+            EXPECT_EQ(textOf(d.at("path")), paths.at(containers));
+            if (paths.size() > 1) {
+                text += (containers > 0 ? "\n" : "") + textOf(d.at("path")) + ":\n";
+            }
+            ++containers;
+            disks = knownDisks = 0;
+            files = {{"whole", 0}, {"damaged", 0}, {"incomplete", 0}, {"missing", 0}};
+        } else if (type == "disk") {
+            std::string name;
+            for (const char ch : textOf(d.at("name"))) {
+                char hex[8];
+                (void)std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(ch));
+                name += ch == '"' || ch == '\\'   ? std::string{'\\', ch}
+                        : ch >= 0x20 && ch < 0x7F ? std::string(1, ch)
+                                                  : hex;
+            }
+            const nlohmann::json& media = d.at("media");
+            char byte[8];
+            (void)std::snprintf(byte, sizeof byte, "0x%02X", media.at("byte").get<unsigned>());
+            const std::string known = d.at("known").is_null() ? "" : str("known");
+            text += "disk " + str("number") + " \"" + name + "\" " +
+                    (media.at("name").is_null() ? byte : media.at("name").get<std::string>()) +
+                    ": " + (known.empty() ? "not recognised: " + str("reason") : known) + "\n";
+            if (!d.at("truncated_at").is_null()) {
+                diskEnd = "  (the file ends " + str("truncated_at") +
+                          " bytes into this disk image of " + str("size") + " bytes)\n";
+            }
+            ++disks;
+            knownDisks += known.empty() ? 0 : 1;
+        } else if (type == "file") {
+            const std::string state = str("state");
+            const std::string errors = str("read_with_errors");
+            ++files[state];
+            text += "  " + str("name") + " " + (state == "missing" ? "missing" : str("size"));
+            if (state == "damaged") {
+                text += " damaged (" + errors + " bytes read with errors)";
+            } else if (state == "incomplete") {
+                text += " incomplete (" + str("read") + " bytes read" +
+                        (errors == "0" ? ")" : ", " + errors + " with errors)");
+            }
+            text += "\n";
+        } else if (type == "note" && str("kind") == "no_disk_image") {
+            text += "no disk image: the file holds " + str("file_size") +
+                    " bytes, fewer than a disk header (" + str("header_size") + ")\n";
+        } else if (type == "note" && str("kind") == "disks_beyond_limit") {
+            text += "disks after the " + str("limit") + "th: not read (at most " + str("limit") +
+                    " disk images are read)\n";
+        } else if (type == "end") {
+            EXPECT_TRUE(covers(d, {{"status", statuses.at(ends++)},
+                                   {"disks", disks},
+                                   {"known_disks", knownDisks},
+                                   {"files", files}}))
+                << json;
+        }
+    }
+    EXPECT_EQ(ends, paths.size());
+    return text;
+}
+
+// Containers listed together as text and as JSON Lines: intact, with flagged
+// and failing sectors and a disk named in Shift_JIS, cut short, of more than
+// 64 disks, empty, and missing. Every line of the text is told by the JSON,
+// field by field, and every end by the lines before it.
+TEST_F(CliTest, JsonTellsWhatTheListingTells) {
+    std::vector<Disk> disks = {makeKnownDisk(DiskKind::ProgramDisk, 1),
+                               makeKnownDisk(DiskKind::DiskA, 2),
+                               makeKnownDisk(DiskKind::DiskB, 3)};
+    ASSERT_TRUE(writeFile((dir_ / "intact.d88").string(), buildContainer(disks)));
+    Bytes cutShort = buildContainer({disks[1], disks[2]});
+    truncateTo(cutShort, cutShort.size() - 200000);
+    ASSERT_TRUE(writeFile((dir_ / "short.d88").string(), cutShort));
+    Disk unknown = makeFiveSectorDisk(4);
+    unknown.name = "\x83\x51\x81\x5B\x83\x80";    // "ゲーム" in Shift_JIS
+    findSector(disks[0], 2, 3)->status = 0xB0;    // PROG damaged
+    putRecord(disks[0], 59, 1, 0, 0x0041, 6000);  // QXED01 incomplete and damaged
+    findSector(disks[0], 59, 1)->status = 0xF0;
+    disks[0].tracks[59].erase(disks[0].tracks[59].begin() + 2);
+    disks[0].tracks[60].erase(disks[0].tracks[60].begin() + 2);  // QXMINA missing
+    ASSERT_TRUE(writeFile((dir_ / "flagged.d88").string(), buildContainer({unknown, disks[0]})));
+    ASSERT_TRUE(writeFile((dir_ / "many.d88").string(),
+                          buildContainer(std::vector<Disk>(66, Disk{"MADE-UP", 0x50, {}, {}}))));
+    ASSERT_TRUE(writeFile((dir_ / "empty.d88").string(), {}));
+    std::vector<std::string> args = {"--list",   "intact.d88", "flagged.d88", "short.d88",
+                                     "many.d88", "empty.d88",  "missing.d88"};
+    const RunResult listed = runTool(dir_.path(), args);
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_EQ(listed.err, kCannotOpen);
+    args.front() = "--json";
+    const RunResult json = runTool(dir_.path(), args);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(json.err, kCannotOpen);
+    EXPECT_EQ(listingOf(json.out, {args.begin() + 1, args.end()}, {0, 1, 0, 0, 0, 1}), listed.out);
+    // What the text does not show: the name's bytes, the failing sectors,
+    // why a container cannot be opened.
+    const char* const shownInJsonAlone[] = {
+        R"({"type":"disk","data":{"number":1,"offset":0,"size":416688,"name":{"bytes":"g1GBW4OA"},)"
+        R"("media":{"byte":0,"name":"2D"},"known":null,"reason":"no signature",)"
+        R"("reason_code":"no_signature","truncated_at":null}})",
+        R"({"type":"file","data":{"disk":2,"name":"PROG","size":20480,"state":"damaged",)"
+        R"("read":20480,"read_with_errors":1024,"sectors":[{"c":1,"h":0,"r":3,)"
+        R"("problem":"data CRC error","code":"data_crc_error"}]}})",
+        R"({"type":"file","data":{"disk":2,"name":"QXED01","size":6000,"state":"incomplete",)"
+        R"("read":2048,"read_with_errors":1024,"sectors":[{"c":29,"h":1,"r":1,)"
+        R"("problem":"no data mark","code":"no_data_mark"},{"c":29,"h":1,"r":3,)"
+        R"("problem":"not on the disk","code":"not_on_disk"}]}})",
+        R"({"type":"file","data":{"disk":2,"name":"QXMINA","size":null,"state":"missing","read":0,)"
+        R"("read_with_errors":0,"sectors":[{"c":30,"h":0,"r":3,"problem":"not on the disk"}]}})",
+        R"({"type":"note","data":{"kind":"cannot_open","reason":"No such file or directory"}})"};
+    for (const char* expected : shownInJsonAlone) {
+        bool found = false;
+        std::istringstream in(json.out);
+        for (std::string line; !found && std::getline(in, line);) {
+            found = covers(nlohmann::json::parse(line, nullptr, false), nlohmann::json::parse(expected));
+        }
+        EXPECT_TRUE(found) << expected;
+    }
 }
 
 // Cuts `disks` (the container at `argument`, from `dir`) where some files

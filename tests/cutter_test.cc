@@ -77,26 +77,49 @@ TEST_F(ExtractTest, Records) {
         std::uint16_t kind;  // as the header's first two bytes, little-endian
         std::uint16_t length;
         bool written;
+        std::string listed;  // after "  REC" in a listing
+        int flagged = 2;  // the R of the two read (2, 3) whose status is `status`
+        std::uint8_t status = 0;
     } cases[] = {
-        {"kind A", 0, 0x0041, 300, true},
-        {"kind B at 512", 512, 0x0042, 300, true},
-        {"length 0", 0, 0x0041, 0, true},
-        {"length beyond the bytes read", 0, 0x0042, 5000, true},
-        {"largest length", 512, 0x0041, 0xFFFF, true},
-        {"A with a second byte", 0, 0x0141, 300, false},
-        {"other kind", 0, 0x0043, 300, false},
-        {"zero kind", 0, 0x0000, 300, false},
+        {"kind A", 0, 0x0041, 300, true, " 300"},
+        {"kind B at 512", 512, 0x0042, 300, true, " 300"},
+        {"length 0", 0, 0x0041, 0, true, " 0"},
+        {"length beyond the bytes read", 0, 0x0042, 5000, true,
+         " 5000 incomplete (2048 bytes read)"},
+        {"largest length", 512, 0x0041, 0xFFFF, true, " 65535 incomplete (1536 bytes read)"},
+        {"A with a second byte", 0, 0x0141, 300, false, " missing"},
+        {"other kind", 0, 0x0043, 300, false, " missing"},
+        {"zero kind", 0, 0x0000, 300, false, " missing"},
+        // Only the record's own bytes from a flagged sector count.
+        {"header in a flagged sector", 512, 0x0041, 300, true,
+         " 300 damaged (300 bytes read with errors)", 2, 0xB0},
+        {"ends before its flagged sector", 0, 0x0042, 1024, true, " 1024", 3, 0xF0},
+        {"one byte into its flagged sector", 0, 0x0041, 1025, true,
+         " 1025 damaged (1 bytes read with errors)", 3, 0xA0},
+        {"flagged and beyond the bytes read", 512, 0x0042, 5000, true,
+         " 5000 incomplete (1536 bytes read, 1024 with errors)", 3, 0xE0},
+        {"deleted data", 512, 0x0041, 900, true, " 900", 3, 0x10},
+        {"a status of no known meaning", 512, 0x0041, 900, true, " 900", 2, 0x01},
+        {"other kind in a flagged sector", 0, 0x0043, 300, false, " missing", 2, 0xB0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        run_ = {};  // each case a run of its own, which has written nothing yet
         Disk disk = makeFiveSectorDisk(4);
         putRecord(disk, 10, 2, c.offset, c.kind, c.length);
         // A name field of the record's own, which plays no part.
         std::memcpy(&findSector(disk, 10, 2)->data[static_cast<std::size_t>(c.offset) + 6], "OTHER ", 6);
+        findSector(disk, 10, c.flagged)->status = c.status;
+        open(disk);
+        run_ = {};
+        run_.mode = d88cut::Mode::List;
+        run_.listing = true;
+        (void)d88cut::extractRecord(run_, "REC", 10, 5, 0, 2, c.offset, 2048);
+        EXPECT_EQ(capturedStdout(), "  REC" + c.listed + "\n");
+        run_ = {};  // each case a run of its own, which has written nothing yet
         open(disk);
         EXPECT_EQ(d88cut::extractRecord(run_, "REC", 10, 5, 0, 2, c.offset, 2048), c.written);
         EXPECT_EQ(capturedStdout(), c.written ? "cutting ... REC\n" : "");
+        EXPECT_EQ(run_.failed, c.listed != " " + std::to_string(c.length));
         if (!c.written) {
             EXPECT_FALSE(fs::exists("REC"));
             continue;

@@ -123,6 +123,9 @@ Bytes runBytes(const Disk& disk, int track, int r, int length) {
         const std::size_t take =
             std::min(sector->data.size(), static_cast<std::size_t>(length) - out.size());
         out.insert(out.end(), sector->data.begin(), sector->data.begin() + static_cast<std::ptrdiff_t>(take));
+        if (sector->data.size() < (std::size_t{128} << sector->n)) {
+            break;  // a short sector ends a run as it ends the reader's
+        }
         if (++r > kSectorsPerTrack) {
             r = 1;
             ++track;

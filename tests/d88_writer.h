@@ -48,7 +48,7 @@ const Sector* findSector(const Disk& disk, int track, int r);
 
 // The data of the consecutive sectors from (track, r) on, stepping R 1..5
 // and then to the next track, up to `length` bytes; it ends early at a
-// missing sector.
+// missing sector, and after one shorter than its size.
 Bytes runBytes(const Disk& disk, int track, int r, int length);
 
 // Mutators for damaging built bytes.

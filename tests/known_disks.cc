@@ -62,7 +62,7 @@ std::vector<ExpectedFile> expectedFiles(const Disk& disk, DiskKind kind) {
         }
         Bytes run = runBytes(disk, entry.trackIndex, entry.sector, entry.offset + entry.size);
         run.erase(run.begin(), run.begin() + entry.offset);
-        if (entry.headered) {
+        if (entry.headered && run.size() >= 4) {
             run.resize(static_cast<std::size_t>(run[2] | (run[3] << 8)));
         }
         files.push_back({entry.name, std::move(run)});
