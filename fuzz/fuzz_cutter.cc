@@ -1,7 +1,8 @@
 // Fuzz target: the input is a D88 container. It drives the container reader
 // with call arguments taken from the input's last bytes, then runs the whole
-// tool on it, writing the output files into a scratch directory of this
-// process. Any crash, sanitizer report, leak or broken invariant is a finding.
+// tool on it (a listing, as text and as JSON Lines, then a cut), writing the
+// output files into a scratch directory of this process. Any crash,
+// sanitizer report, leak or broken invariant is a finding.
 #include <unistd.h>
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <system_error>
@@ -61,6 +64,7 @@ public:
 
     [[nodiscard]] fs::path output() const { return root_ / "out"; }
     [[nodiscard]] const std::string& container() const { return container_; }
+    [[nodiscard]] std::string jsonListing() const { return (root_ / "listing.jsonl").string(); }
 
 private:
     fs::path root_;
@@ -151,8 +155,9 @@ void readSectors(d88::D88Image& image, Arguments& args) {
 }
 
 // The reader on its own: the scan, every disk selected (and two indexes out
-// of range), reads on each, then reads after closing.
-void driveReader(const std::string& path, Arguments& args) {
+// of range), reads on each, then reads after closing. Each disk's name goes
+// to `names`.
+void driveReader(const std::string& path, Arguments& args, std::vector<std::string>& names) {
     d88::D88Image image;
     require(image.open(path.c_str()), "the container does not open");
     const int count = image.diskCount();
@@ -164,6 +169,9 @@ void driveReader(const std::string& path, Arguments& args) {
         require(selected == (image.mediaType() >= 0), "media type after selection");
         require(std::strlen(image.diskName()) <= static_cast<std::size_t>(d88::kDiskNameSize),
                 "disk name too long");
+        if (selected) {
+            names.emplace_back(image.diskName());
+        }
         readSectors(image, args);
     }
     (void)image.open(nullptr);
@@ -196,6 +204,39 @@ void checkAndClearOutput() {
         require(!error, "cannot remove an output file");
     }
     require(!error, "cannot list the output directory");
+}
+
+// The listing as JSON Lines, with the status of the text listing: every
+// line is JSON (RFC 8259, UTF-8) of a type and its data, from the container
+// to its end, which tells the status; a disk name that is UTF-8 comes back
+// as it is.
+void checkJsonListing(const std::string& path, int status, const std::vector<std::string>& names) {
+    const std::string listing = scratch().jsonListing();
+    require(std::freopen(listing.c_str(), "w", stdout) != nullptr, "cannot send the listing to a file");
+    const char* argv[] = {"d88cut", "--json", path.c_str()};
+    const int listed = d88cut::runCutter(3, argv);
+    (void)d88cut::diskImage.open(nullptr);
+    require(std::freopen("/dev/null", "w", stdout) != nullptr, "cannot silence standard output");
+    require(listed == status, "the JSON listing's status differs from the listing's");
+    std::ifstream in(listing, std::ios::binary);
+    std::vector<nlohmann::json> lines;
+    for (std::string text; std::getline(in, text);) {
+        lines.push_back(nlohmann::json::parse(text, nullptr, false));
+        const nlohmann::json& line = lines.back();
+        require(!line.is_discarded() && line.is_object() && line.size() == 2 &&
+                    line.contains("type") && line.contains("data"),
+                "a JSON line that is not JSON of a type and its data");
+        const nlohmann::json& data = line.at("data");
+        if (line.at("type") == "disk" && data.at("name").contains("text")) {
+            const auto number = data.at("number").get<std::size_t>();
+            require(number >= 1 && number <= names.size() &&
+                        data.at("name").at("text") == names[number - 1],
+                    "a disk name in JSON that is not the disk's");
+        }
+    }
+    require(!lines.empty() && lines.front().at("type") == "container" &&
+                lines.back().at("type") == "end" && lines.back().at("data").at("status") == status,
+            "the JSON listing does not run from its container to its end");
 }
 
 // libFuzzer writes a finding while the tool runs, that is in the scratch
@@ -248,7 +289,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(std::fclose(file) == 0 && written, "cannot write the container");
 
     Arguments args(data, size);
-    driveReader(path, args);
+    std::vector<std::string> names;
+    driveReader(path, args, names);
 
     // The whole tool, as from the command line. Each run has its state of
     // its own; the one buffer is set back as a fresh process would have it.
@@ -262,6 +304,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(listed == 0 || listed == 1, "the listing's status");
     (void)d88cut::diskImage.open(nullptr);
     require(fs::is_empty(".", error), "the listing wrote a file");
+    d88cut::SectorBuffer.fill(0);
+    checkJsonListing(path, listed, names);
+    require(fs::is_empty(".", error), "the JSON listing wrote a file");
     d88cut::SectorBuffer.fill(0);
     const char* argv[] = {"d88cut", path.c_str()};
     require(d88cut::runCutter(2, argv) == listed, "the cut's status differs from the listing's");

@@ -74,6 +74,14 @@ std::size_t trackOffset(const Bytes& bytes, std::size_t track) {
                                     (bytes.at(at + 2) << 16) | (bytes.at(at + 3) << 24));
 }
 
+// The small program disk with the sector (track, r) read as the drive's
+// `status` says.
+Bytes flaggedDisk(std::uint8_t status, int track, int r) {
+    Disk disk = smallDisk(DiskKind::ProgramDisk, 30u + status / 16u);
+    d88test::findSector(disk, track, r)->status = status;
+    return d88test::buildDisk(disk);
+}
+
 struct Seed {
     const char* name;
     std::function<Bytes()> make;
@@ -214,6 +222,27 @@ std::vector<Seed> seeds() {
              Disk disk = smallDisk(DiskKind::ProgramDisk, 28);
              d88test::putRecord(disk, 44, 5, 512, 0x0042, 0xFFFF);
              return buildDisk(disk);
+         }},
+        // Sectors that the drive flagged (and one it read as deleted data),
+        // and two reads of one disk, the first damaged, then the second.
+        {"flagged-id-crc-error", [] { return flaggedDisk(0xA0, 1, 1); }},
+        {"flagged-data-crc-error", [] { return flaggedDisk(0xB0, 44, 5); }},
+        {"flagged-no-address-mark", [] { return flaggedDisk(0xE0, 56, 1); }},
+        {"flagged-no-data-mark", [] { return flaggedDisk(0xF0, 79, 5); }},
+        {"deleted-data", [] { return flaggedDisk(0x10, 55, 5); }},
+        {"same-disk-twice-damaged-first",
+         [] {
+             Disk damaged = compactDisk(DiskKind::DiskB, 31);
+             d88test::findSector(damaged, 52, 1)->status = 0xB0;
+             d88test::findSector(damaged, 48, 4)->data.resize(600);
+             return buildContainer({damaged, compactDisk(DiskKind::DiskB, 32)});
+         }},
+        {"same-disk-twice-damaged-last",
+         [] {
+             Disk damaged = compactDisk(DiskKind::DiskA, 33);
+             d88test::findSector(damaged, 49, 1)->status = 0xF0;
+             damaged.tracks[53].clear();
+             return buildContainer({compactDisk(DiskKind::DiskA, 34), damaged});
          }},
         {"cut-inside-a-sector",
          [] {
