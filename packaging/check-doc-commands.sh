@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
-# Runs every command that README.md and docs/DEVELOPING.md show in their
-# ```sh and ```console blocks and the manual page in its example blocks
+# Runs every command that README.md, README.ja.md and docs/DEVELOPING.md show
+# in their ```sh and ```console blocks and the manual page in its example blocks
 # (.EX to .EE), as written, so that none can go stale unnoticed; a command
 # added to any of them is run from then on. A command that cannot run here as
 # written runs in the nearest form that proves it, and the script says which;
 # the long ones that .ci/run runs anyway are named and not run twice.
 #
-# The sh blocks of the two documents run one at a time from the top of the
+# The sh blocks of the documents run one at a time from the top of the
 # tree, as a new user would type them: as root, `sudo` being a shell function
 # (there may be no sudo), with apt's questions answered yes. A console block
 # shows a session: its lines that begin with "$ " are typed, the others are
 # what the terminal shows, a line "..." standing for any number of lines. Its
-# commands run in a terminal (script(1)) whose locale is UTF-8, where the
-# block before it left off, with the dev build's d88cut first on PATH, and
-# the terminal must show what the block shows. Whatever a document's blocks
-# leave at the top of the tree (the README's `try`) is removed after its last
-# block.
+# commands run in a terminal (script(1)) whose locale is UTF-8 (ja_JP.UTF-8
+# for README.ja.md, so that the lines for a person show in Japanese), where
+# the block before it left off, with the dev build's d88cut first on PATH, and
+# the terminal must show what the block shows. A document's blocks must leave
+# nothing that `git status` shows; whatever they leave at the top of the tree
+# (the READMEs' `try`, which git ignores) is removed after its last block.
 # The manual's examples assume an installed d88cut and a container disks.d88:
 # they run in a scratch directory with the dev build's d88cut first on PATH
 # and the sample container as disks.d88, each block where the one before left
@@ -191,17 +192,18 @@ matches() {
     }' "$1" "$2"
 }
 
-# run_console_block FILE START LOG: runs the "$ " lines of block FILE in one
-# bash in a terminal whose locale is UTF-8, from directory START, and checks
-# that the terminal shows the block's other lines; the directory it ends in
-# goes to $work/pwd.
+# run_console_block FILE START LOG LOCALE: runs the "$ " lines of block FILE
+# in one bash in a terminal whose locale is LOCALE (LANG set to it, no other
+# locale variable), from directory START, and checks that the terminal shows
+# the block's other lines; the directory it ends in goes to $work/pwd.
 run_console_block() {
   local script=$work/console.sh expected=$work/expected line
   sed -n 's/^\$ //p' "$1" | while IFS= read -r line; do printf '  $ %s\n' "$line"; done
   as_written=$((as_written + $(grep -c '^\$ ' "$1")))
   grep -v '^\$ ' "$1" >"$expected" || true
   { printf 'cd %q\n' "$2"; sed -n 's/^\$ //p' "$1"; printf 'pwd >%q\n' "$work/pwd"; } >"$script"
-  LC_ALL=C.UTF-8 timeout 300 script -qec "bash $script" /dev/null </dev/null 2>&1 |
+  env -u LC_ALL -u LC_MESSAGES -u LC_CTYPE -u LANGUAGE LANG="$4" \
+    timeout 300 script -qec "bash $script" /dev/null </dev/null 2>&1 |
     tr -d '\r' >"$3" || true
   if ! matches "$expected" "$3"; then
     echo "FAILED: the terminal did not show what the block shows (- shown, + the terminal's):"
@@ -245,23 +247,43 @@ fi
 sample=$work/disks.d88
 build/dev/tests/make_sample "$sample"
 
-# document FILE: runs the sh and console blocks of the Markdown FILE in order.
+# What `git status` shows of the tree, where it is a git work tree.
+git_shows() {
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git status --porcelain
+  fi
+}
+
+# document FILE [LOCALE]: runs the sh and console blocks of the Markdown FILE
+# in order, its console blocks in a terminal whose locale is LOCALE
+# (C.UTF-8 where none is given).
 document() {
-  local dir=$work/$(basename "$1" .md) block before left
-  echo "== $1"
+  local dir=$work/$(basename "$1" .md) locale=${2:-C.UTF-8} block before git_before left
+  echo "== $1${2:+ (console blocks under LANG=$2)}"
+  if [ "$locale" != C.UTF-8 ] && ! locale -a 2>/dev/null | grep -qix "${locale/UTF-8/utf8}"; then
+    echo "      (skipped: the locale $locale is not installed; locale-gen makes it)"
+    skipped=$((skipped + $(grep -c '^\$ ' "$1" || true)))
+    return
+  fi
   blocks "$1" '^```(sh|console)$' '^```$' "$dir"
   before=$(LC_ALL=C ls -A)
+  git_before=$(git_shows)
   echo "$root" >"$work/pwd"
   for block in $(ls "$dir" | sort -n); do
     case $block in
       *.console)
         PATH=$root/build/dev/cutter:$PATH \
-          run_console_block "$dir/$block" "$(cat "$work/pwd")" "$dir-$block.log" ;;
+          run_console_block "$dir/$block" "$(cat "$work/pwd")" "$dir-$block.log" "$locale" ;;
       *)
         APT_CONFIG=$work/apt.conf DEBIAN_FRONTEND=noninteractive \
           run_block "$dir/$block" "$root" "$dir-$block.log" ;;
     esac
   done
+  if [ "$(git_shows)" != "$git_before" ]; then
+    echo "FAILED: its blocks left what git status shows:"
+    diff <(echo "$git_before") <(git_shows) | sed -n 's/^> /      /p' || true
+    failed=$((failed + 1))
+  fi
   for left in $(LC_ALL=C comm -13 <(echo "$before") <(LC_ALL=C ls -A)); do
     echo "      (removed ./$left, left by its blocks)"
     rm -rf "./$left"
@@ -269,6 +291,7 @@ document() {
 }
 
 document README.md
+document README.ja.md ja_JP.UTF-8
 
 # The first command needs no GoogleTest, as the README says.
 echo "== README.md: cmake --workflow --preset demo, GoogleTest hidden"

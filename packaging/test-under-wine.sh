@@ -26,17 +26,13 @@ if grep -qiE 'lib[a-z0-9_+-]*\.dll' <<<"$dlls"; then
 fi
 
 # The zip for Windows users, in a folder of its own: the program, the page
-# as one file (as the web build made it), a short README.txt, the licence
-# and, where groff is at hand to make it, the manual as plain text; nothing
-# else, and every text with CR LF line ends.
+# as one file (as the web build made it), README.txt, the manual for Windows
+# users and the licence; nothing else, and every text with CR LF line ends.
 rm -f build/windows/d88cut-*.zip
 (cd build/windows && cpack >/dev/null)
 zip=$(echo build/windows/d88cut-*-win64.zip)
 unzip -l "$zip"
-expected="d88cut.exe d88cut.html LICENSE.txt README.txt"
-if command -v groff >/dev/null; then
-  expected+=" d88cut.txt"
-fi
+expected="d88cut.exe d88cut.html d88cut.txt LICENSE.txt README.txt"
 listing=$(unzip -Z1 "$zip" | sed 's|^d88cut-[^/]*/||' | sort | tr '\n' ' ')
 if [ "$listing" != "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ')" ]; then
   echo "error: $zip holds $listing, not $expected" >&2
@@ -52,6 +48,23 @@ for name in $expected; do
   crlf=$(unzip -p "$zip" "*/$name" | grep -c $'\r$' || true)
   [ "$lines" -eq "$crlf" ] || { echo "error: $name has $((lines - crlf)) of $lines lines without CR LF" >&2; exit 1; }
 done
+# README.txt and the manual show the Japanese messages: UTF-8 with the byte
+# order mark by which Notepad knows it. README.txt speaks Japanese and
+# English, and names every message, the folder's too, and the page; the
+# manual speaks of Windows, not of what only other systems have.
+for name in README.txt d88cut.txt; do
+  [ "$(unzip -p "$zip" "*/$name" | head -c 3 | od -An -tx1 | tr -d ' ')" = efbbbf ] ||
+    { echo "error: $name does not begin with a UTF-8 byte order mark" >&2; exit 1; }
+done
+readme=$(unzip -p "$zip" '*/README.txt')
+for words in 使い方 'How to use it' ファイルをオープンできません ファイルを読み込めません \
+  ファイルの一部を読み込めません ファイルを書き込めません ディレクトリを開けません d88cut.html; do
+  [[ $readme == *"$words"* ]] || { echo "error: README.txt lacks '$words'" >&2; exit 1; }
+done
+if unzip -p "$zip" '*/d88cut.txt' | grep -nwE '[Ss]ignals?|SIG[A-Z]+|ext4|[Ff]ile systems?|[Ll]ocales?|nl_langinfo|setlocale' >&2; then
+  echo "error: d88cut.txt speaks of what Windows users do not have (above)" >&2
+  exit 1
+fi
 
 # The one-line build that docs/DEVELOPING.md shows (the toolchain file alone)
 # is the preset's Release build too.

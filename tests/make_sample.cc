@@ -66,13 +66,15 @@ bool writeSet(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* program = argc > 0 ? argv[0] : "make_sample";
     if (argc == 3 && std::strcmp(argv[1], "--set") == 0) {
         return writeSet(argv[2]) ? 0 : 1;
     }
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.d88\n       %s --set DIR\n",
-                     argc > 0 ? argv[0] : "make_sample", argc > 0 ? argv[0] : "make_sample");
-        return 1;
+    // Anything else that starts with "-" is a mistyped option, such as
+    // --help, never the name of the container to write.
+    if (argc != 2 || argv[1][0] == '-') {
+        std::fprintf(stderr, "usage: %s OUTPUT.d88\n       %s --set DIR\n", program, program);
+        return 2;
     }
     return write(argv[1], d88test::buildContainer(sampleDisks())) ? 0 : 1;
 }
