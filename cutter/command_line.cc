@@ -188,7 +188,7 @@ int usage(Run& run, const CommandLine& line, const char* program) {
 
 // A file dropped onto the program with others, in a console of its own:
 // cut into the folder that holds it. The names that the run wrote into
-// another folder before are counted and let go, as they are other files.
+// another folder are other files: they are kept apart, for that folder.
 int cutDropped(Run& run, const char* path) {
     std::error_code error;
     const std::filesystem::path whole = std::filesystem::absolute(pathOf(path), error);
@@ -199,14 +199,14 @@ int cutDropped(Run& run, const char* path) {
     if (error) {
         return runContainer(run, path, nullptr, false);
     }
-    if (folderText != run.folder && !run.names.empty()) {
-        for (const auto& [name, copy] : run.names) {
-            ++run.earlier[static_cast<std::size_t>(copy ? copy->state : FileState::Missing)];
+    if (folderText != run.folder) {
+        if (!run.names.empty() || !run.folder.empty()) {
+            run.otherFolders[run.folder] = std::move(run.names);
         }
-        run.names.clear();
+        run.names = std::move(run.otherFolders[folderText]);
+        run.otherFolders.erase(folderText);
+        run.folder = folderText;
     }
-    run.folder = folderText;
-    run.folders.insert(folderText);
     return runContainer(run, fileText.c_str(), folderText.c_str(), false);
 }
 

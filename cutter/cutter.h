@@ -8,7 +8,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -90,12 +89,13 @@ struct Run {
     // container, needs no second look, and has no temporary file left; a
     // later copy that ranks lower does not replace it. (Relative to the
     // output folder, the current directory while it is cut.)
-    std::map<std::string, std::optional<Written>, std::less<>> names;
+    using Names = std::map<std::string, std::optional<Written>, std::less<>>;
+    Names names;
     // Files dropped together onto the program are cut each into the folder
-    // that holds it, as one run: the folder of `names`, and how the names
-    // of the folders before it fared.
+    // that holds it, as one run: the folder of `names`, and the names of the
+    // other folders, each kept for its folder.
     std::string folder;
-    std::set<std::string> folders;
+    std::map<std::string, Names> otherFolders;
     std::vector<std::string> containers;  // each container cut, as given
     std::size_t earlier[4] = {};  // by FileState; Missing: could not be cut
     bool knownDisk = false;

@@ -118,9 +118,17 @@ void tellContainer(Run& run, const char* key,
 void printClosingLine(Run& run) {
     const Language language = run.language(stderr);
     // By state; Missing counts the names that could not be cut.
-    std::size_t tally[4] = {run.earlier[0], run.earlier[1], run.earlier[2], run.earlier[3]};
-    for (const auto& [name, copy] : run.names) {
-        ++tally[static_cast<std::size_t>(copy ? copy->state : FileState::Missing)];
+    std::size_t tally[4] = {};
+    std::size_t folders = 0;
+    const auto add = [&](const Run::Names& names) {
+        folders += names.empty() ? 0U : 1U;
+        for (const auto& [name, copy] : names) {
+            ++tally[static_cast<std::size_t>(copy ? copy->state : FileState::Missing)];
+        }
+    };
+    add(run.names);
+    for (const auto& [folder, names] : run.otherFolders) {
+        add(names);
     }
     const std::size_t notWritten = tally[static_cast<std::size_t>(FileState::Missing)];
     const std::size_t written = tally[0] + tally[1] + tally[2];
@@ -138,9 +146,9 @@ void printClosingLine(Run& run) {
     } else {
         std::error_code error;
         const std::u8string here = std::filesystem::current_path(error).u8string();
-        const std::string folder = run.folders.size() > 1
+        const std::string folder = folders > 1
                                        ? words(language, "closing.folders",
-                                               {{"count", std::to_string(run.folders.size())}})
+                                               {{"count", std::to_string(folders)}})
                                    : error ? std::string(".")
                                            : std::string(here.begin(), here.end());
         line = words(language, "closing.cut",
