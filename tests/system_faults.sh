@@ -12,9 +12,11 @@
 #   leaves no temporary file, and the files whose cutting lines it printed
 #   are new, the others earlier;
 # - after a kill, the next run cuts every file and leaves no temporary file.
-# Then it fails each stat of a run whose container is named like an output,
-# lets pairs of runs write one folder at the same time (once with one run
-# held in its first write), and fails the first write of a long listing.
+# Then it fails each look at a file (each call of the stat family) of a run
+# whose container is named like an output, which must leave the container
+# and every name whole; lets pairs of runs write one folder at the same time
+# (once with one run held in its first write), and fails the first write of
+# a long listing.
 #
 # usage: system_faults.sh D88CUT MAKE_SAMPLE; exit status 77 when strace is
 # missing or cannot trace here.
@@ -165,19 +167,30 @@ while read -r call count _; do
   check_cut "$what, then a run" new
 done <<<"$folder_calls"
 
-# The container named PROG among the outputs, each stat of the run failing.
-stats=$(grep -c '^newfstatat' <<<"$(cd old && strace -o /dev/stdout -e trace=newfstatat "$tool" ../c.d88 2>/dev/null >/dev/null)")
-for ((count = 1; count <= stats; count++)); do
+# The container named PROG among the outputs, each look at a file (every
+# call of the stat family) failing in turn: a look that fails refuses, so the
+# container keeps its bytes and every other name stays whole.
+rm -rf run && cp -a old run && cp c.orig run/PROG
+(cd run && strace -o ../trace -e trace=%%stat "$tool" PROG >/dev/null 2>&1)
+stat_calls=$(awk -F'(' '/^[a-z_0-9]+\(/ { print $1, ++n[$1] }' trace)
+[ -n "$stat_calls" ] || problem "no look at a file was seen"
+while read -r call count; do
+  what="$call #$count fails, container PROG"
   rm -rf run && cp -a old run && cp c.orig run/PROG
-  (cd run && strace -o /dev/null -f --seccomp-bpf -e trace=newfstatat -e inject="newfstatat:error=EIO:when=$count" \
+  (cd run && strace -o /dev/null -f --seccomp-bpf -e trace="$call" -e inject="$call:error=EIO:when=$count" \
     "$tool" PROG >/dev/null 2>../run.err)
   status=$?
   runs=$((runs + 1))
-  cmp -s run/PROG c.orig || problem "stat #$count fails, container PROG: it changed"
-  # Status 1, unless the stat that fails is the loader's, before the tool runs.
+  cmp -s run/PROG c.orig || problem "$what: the container changed"
+  look
+  for name in $names; do
+    [ "$name" = PROG ] || [ "${state[$name]}" != other ] || problem "$what: $name is neither the earlier nor the new file"
+  done
+  check_no_leftover "$what"
+  # Status 1, unless the call that fails is the loader's, before the tool runs.
   [ "$status" -eq 1 ] || { [ "$status" -eq 127 ] && grep -q 'loading shared libraries' run.err; } ||
-    problem "stat #$count fails, container PROG: status $status"
-done
+    problem "$what: status $status"
+done <<<"$stat_calls"
 
 # check_pair WHAT FIRST SECOND: after two runs in one folder, the first in
 # the background as process FIRST, the second ended with status SECOND:
@@ -219,5 +232,6 @@ runs=$((runs + 1))
 [ "$(grep -c '^write(1,' run.trace)" -gt 1 ] || problem "the listing was written at once"
 [ "$status" -eq 1 ] || problem "a listing's first write fails: status $status"
 
-echo "$runs runs, $(wc -l <<<"$calls") calls failed in turn, $(wc -l <<<"$folder_calls") interrupted and killed at: $problems failures"
+echo "$runs runs, $(wc -l <<<"$calls") calls failed in turn, $(wc -l <<<"$folder_calls") interrupted and killed at," \
+  "$(wc -l <<<"$stat_calls") looks failed in turn with the container named PROG: $problems failures"
 [ "$problems" -eq 0 ]
