@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <map>
 #include <set>
 
@@ -758,6 +760,90 @@ TEST_F(CliTest, TemporaryNamesThatAreTaken) {
     EXPECT_TRUE(fs::is_empty(dir_ / ".QXBG08.d88cut"));
     EXPECT_EQ(fileBytes(dir_ / ".QXBG09.d88cut-old"), (Bytes{'o', 'l', 'd'}));
     EXPECT_EQ(fileBytes(dir_ / ".QXBG10.d88cut"), (Bytes{'o', 'l', 'd'}));
+}
+
+// A run that waits for a temporary file that another process holds and
+// never lets go (the test itself): an interrupt ends it within a moment, by
+// the signal, and the other's file stays as it is; one that was ignored when
+// the run started (under nohup) stays ignored, and once the file is let go
+// the run cuts as usual.
+TEST_F(CliTest, InterruptWhileWaitingForAnotherRun) {
+    if (windowsBuild()) {
+        GTEST_SKIP() << "a Windows build sees no lock of this system's";
+    }
+    ASSERT_TRUE(writeFile((dir_ / "c.d88").string(),
+                          buildContainer({makeKnownDisk(DiskKind::ProgramDisk, 1)})));
+    const std::string held = (dir_ / ".PROG.d88cut").string();
+    struct Case {
+        const char* name;
+        int signal;
+        std::string prefix = {};
+    } cases[] = {{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP},
+                 {"SIGHUP under nohup", SIGHUP, "nohup "}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(writeFile(held, Bytes{'o', 't', 'h', 'e', 'r'}));
+        const int other = ::open(held.c_str(), O_RDWR | O_CLOEXEC);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        ASSERT_EQ(::fcntl(other, F_SETLK, &lock), 0);
+        const std::string command = "cd " + shellQuote(dir_.path().string()) + " && exec " +
+                                    c.prefix + toolCommand() + " c.d88 >/dev/null 2>&1";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            (void)::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+            ::_exit(127);
+        }
+        // Waits at most `seconds` for the run to end: its wait status, or -1.
+        const auto ended = [pid](double seconds) {
+            int status = 0;
+            for (int waited = 0; waited < seconds * 100; ++waited) {
+                if (::waitpid(pid, &status, WNOHANG) == pid) {
+                    return status;
+                }
+                ::usleep(10000);
+            }
+            return -1;
+        };
+        // Waiting once it has the held file open.
+        const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
+        bool waiting = false;
+        for (int i = 0; i < 6000 && !waiting; ++i) {
+            std::error_code error;
+            for (auto it = fs::directory_iterator(fds, error); !error && it != fs::directory_iterator();
+                 it.increment(error)) {
+                waiting = waiting || fs::read_symlink(it->path(), error) == held;
+            }
+            ::usleep(10000);
+        }
+        EXPECT_TRUE(waiting);
+        const auto sent = std::chrono::steady_clock::now();
+        (void)::kill(pid, c.signal);
+        int status = ended(c.prefix.empty() ? 5 : 0.5);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - sent;
+        (void)::close(other);
+        if (status == -1 && !c.prefix.empty()) {
+            status = ended(60);
+        }
+        if (status == -1) {
+            (void)::kill(pid, SIGKILL);
+            (void)::waitpid(pid, &status, 0);
+            ADD_FAILURE() << "it did not end";
+        }
+        if (c.prefix.empty()) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+            std::printf("%s ended the waiting run in %.3f s\n", c.name, took.count());
+            EXPECT_EQ(outputs(), (std::vector<std::string>{".PROG.d88cut"}));
+            EXPECT_EQ(fileBytes(held), (Bytes{'o', 't', 'h', 'e', 'r'}));
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            EXPECT_EQ(outputs().size(), 14u);
+            EXPECT_FALSE(fs::exists(held));
+            for (const std::string& name : outputs()) {
+                fs::remove(dir_ / name);
+            }
+        }
+    }
 }
 
 // An output name that is the container itself, by any path: never written.
