@@ -7,16 +7,19 @@
 # - the container is intact;
 # - a failed run leaves no temporary file, ends with status 1 and says so;
 #   a run with status 0 gave every file and line exactly; a failed close of
-#   a temporary file fails the run;
-# - an interrupted run is killed by the signal (status 130 for SIGINT),
-#   leaves no temporary file, and the files whose cutting lines it printed
-#   are new, the others earlier;
+#   a temporary file fails the run; after a read that fails, the disks that
+#   follow are read;
+# - an interrupted run is killed by the signal (status 130 for SIGINT) once
+#   the file in flight is done, leaves no temporary file, and printed the
+#   lines up to that file's: those files are new, the others earlier;
 # - after a kill, the next run cuts every file and leaves no temporary file.
 # Then it fails each look at a file (each call of the stat family) of a run
 # whose container is named like an output, which must leave the container
 # and every name whole; lets pairs of runs write one folder at the same time
-# (once with one run held in its first write), and fails the first write of
-# a long listing.
+# (once with one run held in its first write); fails the first write of a
+# long listing; and interrupts a listing at its last write and, on a
+# terminal, a cut in its last file, which must end by the signal (the cut
+# without its closing line).
 #
 # usage: system_faults.sh D88CUT MAKE_SAMPLE; exit status 77 when strace is
 # missing or cannot trace here.
@@ -105,8 +108,9 @@ check_no_leftover() {
   [ -z "$left" ] || problem "$1: left $left"
 }
 
-# The calls of a run after the container is opened, as "name count" per
-# call: strace counts the calls of each name from the start of the process.
+# The calls of a run after the container is opened, as "name count files"
+# per call: strace counts the calls of each name from the start of the
+# process, and `files` were renamed into place before the call.
 rm -rf run && cp -a old run
 (cd run && strace -o ../trace "$tool" ../c.d88 >/dev/null 2>&1)
 # Those that change the folder are marked: creating, writing, truncating,
@@ -117,17 +121,31 @@ calls=$(awk -F'(' '
     changes = /^openat.*O_CREAT/ || /^(ftruncate|rename|renameat2|unlink)\(/ || (/^write\(/ && !/^write\([12],/)
     closes = /^close\(/ && ($2 + 0) in temporary
     if (closes) delete temporary[$2 + 0]
-    if (opened) print $1, n[$1], changes ? "changes" : closes ? "temporary" : ""
+    if (opened) print $1, n[$1], files + 0, changes ? "changes" : closes ? "temporary" : ""
+    if (/^rename(at2)?\(.* = 0$/) files++
   }
   /^openat.*\.d88cut", .*O_CREAT/ { fd = $0; sub(/.*= /, "", fd); temporary[fd + 0] = 1 }
   /^openat\(AT_FDCWD, "..\/c.d88"/ { opened = 1 }' trace)
 folder_calls=$(grep ' changes$' <<<"$calls")
+# After a read that fails, the disk images that follow are read as usual:
+# one from the end of the scan of the disk headers until the last disk is
+# selected (its header read a second time) leaves the last disk's files new.
+disks=$(grep -vc '^cutting' new.out)
+read -r first_read last_read < <(awk '/^read\(/ { n++ }
+  /^read\(3, .*, 688\) = 688$/ { h++; if (h == '"$disks"') first = n + 1; if (h == 2 * '"$disks"') last = n - 1 }
+  END { print first, last }' trace)
+last_disk=$(awk '!/^cutting/ { names = "" } /^cutting/ { names = names " " $3 } END { print names }' new.out)
 
-while read -r call count mark; do
+while read -r call count _ mark; do
   what="$call #$count fails"
   run --seccomp-bpf -e trace="$call" -e inject="$call:error=EIO:when=$count"
   check_whole "$what"
   check_no_leftover "$what"
+  if [ "$call" = read ] && [ "$count" -ge "$first_read" ] && [ "$count" -le "$last_read" ]; then
+    lost=
+    for name in $last_disk; do [ "${state[$name]}" = new ] || lost="$lost $name"; done
+    [ -z "$lost" ] || problem "$what: not cut from the last disk:$lost"
+  fi
   case $status in
     0) cmp -s run.out new.out && [ ! -s run.err ] || problem "$what: status 0 with other output"
        [ "$mark" != temporary ] || problem "$what: a temporary file's close failed, status 0"
@@ -145,7 +163,7 @@ done <<<"$calls"
 # Mostly SIGINT, now and then SIGTERM or SIGHUP. (strace injects no signal
 # into a run that it filters with seccomp.)
 signals=(INT INT INT TERM INT INT INT HUP)
-while read -r call count _; do
+while read -r call count files _; do
   signal=${signals[$((count % ${#signals[@]}))]}
   what="SIG$signal at $call #$count"
   run -e trace="$call" -e inject="$call:signal=$signal:when=$count"
@@ -153,7 +171,9 @@ while read -r call count _; do
   check_no_leftover "$what"
   [ "$status" -eq $((128 + $(kill -l "$signal"))) ] || problem "$what: status $status"
   grep -q "+++ killed by SIG$signal +++" run.trace || problem "$what: not killed by the signal"
-  head -c "$(stat -c %s run.out)" new.out | cmp -s - run.out || problem "$what: output is not what was printed"
+  # It ends once the file in flight is done: the lines up to its own.
+  awk -v n=$((files + 1)) '{ print } /^cutting/ && ++c == n { exit }' new.out | cmp -s - run.out ||
+    problem "$what: not ended after the file in flight"
   check_cut "$what" printed
 done <<<"$folder_calls"
 
@@ -231,6 +251,25 @@ status=$?
 runs=$((runs + 1))
 [ "$(grep -c '^write(1,' run.trace)" -gt 1 ] || problem "the listing was written at once"
 [ "$status" -eq 1 ] || problem "a listing's first write fails: status $status"
+
+# A listing interrupted at its last write ends by the signal.
+strace -o run.trace -e trace=write "$tool" -l c64.d88 >/dev/null 2>&1
+strace -o run.trace -e trace=write -e inject=write:signal=INT:when="$(grep -c '^write(' run.trace)" \
+  "$tool" -l c64.d88 >/dev/null 2>&1
+status=$?
+runs=$((runs + 2))
+[ "$status" -eq 130 ] && grep -q '+++ killed by SIGINT +++' run.trace ||
+  problem "a listing interrupted at its last write: status $status"
+
+# On a terminal, a cut interrupted in its last file ends without the line
+# that closes a cut. (In old/ each file is renamed over an earlier one.)
+rm -rf run && cp -a old run
+(cd run && script -qec "strace -o ../run.trace -e trace=rename \
+  -e inject=rename:signal=INT:when=$(grep -c '^cutting' ../new.out) $(printf %q "$tool") ../c.d88" /dev/null \
+  </dev/null >../run.out 2>&1)
+runs=$((runs + 1))
+grep -q '+++ killed by SIGINT +++' run.trace || problem "a cut interrupted on a terminal: not killed by the signal"
+! grep -q 'cut into' run.out || problem "a cut interrupted on a terminal: closed with $(grep 'cut into' run.out)"
 
 echo "$runs runs, $(wc -l <<<"$calls") calls failed in turn, $(wc -l <<<"$folder_calls") interrupted and killed at," \
   "$(wc -l <<<"$stat_calls") looks failed in turn with the container named PROG: $problems failures"
