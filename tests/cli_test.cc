@@ -2,6 +2,7 @@
 // directory, checked by what it prints, its exit status and the files it leaves.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 
 #include <chrono>
 #include <csignal>
@@ -789,11 +790,11 @@ TEST_F(CliTest, InterruptWhileWaitingForAnotherRun) {
         ASSERT_EQ(::fcntl(other, F_SETLK, &lock), 0);
         const std::string command = "cd " + shellQuote(dir_.path().string()) + " && exec " +
                                     c.prefix + toolCommand() + " c.d88 >/dev/null 2>&1";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            (void)::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
-            ::_exit(127);
-        }
+        // Spawned, so that the held file is closed in the child (on exec)
+        // before anything looks at it.
+        const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ), 0);
         // Waits at most `seconds` for the run to end: its wait status, or -1.
         const auto ended = [pid](double seconds) {
             int status = 0;
