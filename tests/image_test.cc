@@ -199,6 +199,18 @@ TEST_F(ImageTest, ReadSectorOnDamagedTracks) {
         {"the first matching sector wins",
          [](Disk& d) { d.tracks[0][1].r = 3; d.tracks[0][1].data.resize(10); }, {}, 3, 10},
         {"track entry beyond the disk size", {}, [](Bytes& b) { putLe32(b, 0x20, 0x7FFFFFF0u); }, 1, 0},
+        {"track entry at the disk size, where the next disk begins", {},
+         [](Bytes& b) {
+             const std::size_t size = b.size();
+             putLe32(b, 0x20, static_cast<std::uint32_t>(size));
+             const Bytes next = buildDisk(smallDisk(2));
+             b.insert(b.end(), next.begin(), next.end());
+             // Its name's bytes as the header of one sector C0 H0 R1 N3.
+             putLe32(b, size, 0x03010000u);
+             putLe16(b, size + 4, 1);
+             putLe16(b, size + 14, 1024);
+         },
+         1, 0},
         {"negative track entry", {}, [](Bytes& b) { putLe32(b, 0x20, 0x80000000u); }, 1, 0},
         {"track entry 0", {}, [](Bytes& b) { putLe32(b, 0x20, 0); }, 1, 0},
     };
