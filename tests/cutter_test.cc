@@ -75,12 +75,14 @@ TEST_F(ExtractTest, Records) {
         std::uint16_t kind;  // as the header's first two bytes, little-endian
         std::uint16_t length;
         bool written;
+        bool incomplete = false;  // which makes the status 1
     } cases[] = {
         {"kind A", 0, 0x0041, 300, true},
         {"kind B at 512", 512, 0x0042, 300, true},
         {"length 0", 0, 0x0041, 0, true},
-        {"length beyond the bytes read", 0, 0x0042, 5000, true},
-        {"largest length", 512, 0x0041, 0xFFFF, true},
+        {"length beyond the bytes read", 0, 0x0042, 5000, true, true},
+        {"at 512, beyond the bytes read", 512, 0x0042, 1600, true, true},
+        {"largest length", 512, 0x0041, 0xFFFF, true, true},
         {"A with a second byte", 0, 0x0141, 300, false},
         {"other kind", 0, 0x0043, 300, false},
         {"zero kind", 0, 0x0000, 300, false},
@@ -92,7 +94,9 @@ TEST_F(ExtractTest, Records) {
         // A name field of the record's own, which plays no part.
         std::memcpy(&findSector(disk, 10, 2)->data[static_cast<std::size_t>(c.offset) + 6], "OTHER ", 6);
         open(disk);
+        run_ = {};
         EXPECT_EQ(d88cut::extractRecord(run_, "REC", 10, 5, 0, 2, c.offset, 2048), c.written);
+        EXPECT_EQ(run_.failed, !c.written || c.incomplete);
         EXPECT_EQ(capturedStdout(), c.written ? "cutting ... REC\n" : "");
         if (!c.written) {
             EXPECT_FALSE(fs::exists("REC"));
