@@ -327,6 +327,8 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         {"C.UTF-8", kJapaneseContainer, "; see why with: d88cut -l " + kJapaneseContainer + "\r\n"},
         {"C", "-x.d88", "; see why with: d88cut -l -- -x.d88\r\n"},
         {"C", "- c.d88", "d88cut: one container at a time: 2 were given\r\nUsage: ", 1},
+        // A file whose first read fails: the process's memory, unmapped at 0.
+        {"C", "/proc/self/mem", "d88cut: no known disk in /proc/self/mem, as far as it could be read; see why", 1},
     };
     ScopedTempDir capture;
     for (const Case& c : cases) {
@@ -851,21 +853,24 @@ TEST_F(CliTest, InterruptWhileWaitingForAnotherRun) {
             }
             return -1;
         };
-        // Waiting once it has the held file open.
+        // Waiting once it has the held file open, unless it ended first.
         const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
         bool waiting = false;
-        for (int i = 0; i < 6000 && !waiting; ++i) {
+        int status = -1;
+        for (int i = 0; i < 6000 && !waiting && status == -1; ++i) {
             std::error_code error;
             for (auto it = fs::directory_iterator(fds, error); !error && it != fs::directory_iterator();
                  it.increment(error)) {
                 waiting = waiting || fs::read_symlink(it->path(), error) == held;
             }
-            ::usleep(10000);
+            status = ended(0.01);
         }
         EXPECT_TRUE(waiting);
         const auto sent = std::chrono::steady_clock::now();
-        (void)::kill(pid, c.signal);
-        int status = ended(c.prefix.empty() ? 5 : 0.5);
+        if (status == -1) {
+            (void)::kill(pid, c.signal);
+            status = ended(c.prefix.empty() ? 5 : 0.5);
+        }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - sent;
         (void)::close(other);
         if (status == -1 && !c.prefix.empty()) {
