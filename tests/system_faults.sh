@@ -132,8 +132,9 @@ folder_calls=$(grep ' changes$' <<<"$calls")
 # selected (its header read a second time) leaves the last disk's files new.
 disks=$(grep -vc '^cutting' new.out)
 read -r first_read last_read < <(awk '/^read\(/ { n++ }
-  /^read\(3, .*, 688\) = 688$/ { h++; if (h == '"$disks"') first = n + 1; if (h == 2 * '"$disks"') last = n - 1 }
+  /^read\([0-9]+, .*, 688\) = 688$/ { h++; if (h == '"$disks"') first = n + 1; if (h == 2 * '"$disks"') last = n - 1 }
   END { print first, last }' trace)
+[ -n "$last_read" ] || problem "the reads of the disk headers were not seen"
 last_disk=$(awk '!/^cutting/ { names = "" } /^cutting/ { names = names " " $3 } END { print names }' new.out)
 
 while read -r call count _ mark; do
