@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -204,13 +205,28 @@ bool lockFile(int descriptor, bool wait) {
     return ::fcntl(descriptor, wait ? F_SETLKW : F_SETLK, &lock) == 0;
 }
 
+// Waits for the run that holds the lock, asking again every 10 ms, and gives
+// up at an interrupt: the interrupts' handler restarts a waiting F_SETLKW,
+// which would wait on past it. A pause ends when a signal comes.
+bool waitForLock(int descriptor) {
+    while (!lockFile(descriptor, false)) {
+        if ((errno != EAGAIN && errno != EACCES) || interrupted()) {
+            return false;
+        }
+        const struct timespec pause = {0, 10'000'000};
+        (void)::nanosleep(&pause, nullptr);
+    }
+    return true;
+}
+
 // A run holds a lock on each temporary file from just after creating it
 // until it has renamed it; only the run that created a temporary file
 // renames it. A temporary file that no run holds was left by a run that was
 // killed. This removes one under `temporaryName`: after waiting for the run
-// that holds it (with `wait`; without, such a file is left alone), and only
-// when the name still stands for the file locked. True when the name may be
-// taken anew; false, with `failure` filled, when it may not.
+// that holds it (with `wait`, until an interrupt; without, such a file is
+// left alone), and only when the name still stands for the file locked.
+// True when the name may be taken anew; false, with `failure` filled, when
+// it may not.
 bool clearTemporary(const std::string& temporaryName, bool wait, const FileIdentity& container,
                     WriteFailure& failure) {
     const char* path = temporaryName.c_str();
@@ -218,9 +234,7 @@ bool clearTemporary(const std::string& temporaryName, bool wait, const FileIdent
     if (descriptor < 0) {
         return errno == ENOENT || fail(failure, temporaryName, errno);
     }
-    bool locked = false;
-    while (!(locked = lockFile(descriptor, wait)) && errno == EINTR && !interrupted()) {
-    }
+    const bool locked = wait ? waitForLock(descriptor) : lockFile(descriptor, false);
     struct stat held {};
     struct stat named {};
     bool cleared = false;

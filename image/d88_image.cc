@@ -190,14 +190,15 @@ int D88Image::readAt(std::int64_t from, std::int64_t position, std::uint8_t* des
     return count;
 }
 
-// A track exists when its table entry is non-zero and within the disk size,
-// and puts it within the file.
+// A track exists when its table entry, an unsigned offset into the disk
+// image, is non-zero and below the disk size (at the size the next disk image
+// begins), and puts it within the file.
 std::int64_t D88Image::trackStart(int trackIndex) const {
     if (file_ == nullptr || diskOffset_ < 0 || trackIndex < 0 || trackIndex >= kTrackCount) {
         return -1;
     }
     const std::int32_t entry = trackTable_[static_cast<std::size_t>(trackIndex)];
-    if (entry == 0 || entry > diskSize_) {
+    if (entry == 0 || static_cast<std::uint32_t>(entry) >= statedDiskSize()) {
         return -1;
     }
     const std::int32_t start = wrapAdd(diskOffset_, entry);

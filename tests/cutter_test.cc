@@ -86,6 +86,8 @@ TEST_F(ExtractTest, Records) {
         {"length 0", 0, 0x0041, 0, true, " 0"},
         {"length beyond the bytes read", 0, 0x0042, 5000, true,
          " 5000 incomplete (2048 bytes read)"},
+        {"at 512, beyond the bytes read", 512, 0x0042, 1600, true,
+         " 1600 incomplete (1536 bytes read)"},
         {"largest length", 512, 0x0041, 0xFFFF, true, " 65535 incomplete (1536 bytes read)"},
         {"A with a second byte", 0, 0x0141, 300, false, " missing"},
         {"other kind", 0, 0x0043, 300, false, " missing"},

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "image/d88_image.h"
+#include "image/le.h"
 #include "tests/d88_writer.h"
 #include "tests/test_dir.h"
 
@@ -190,6 +191,7 @@ TEST_F(ImageTest, ReadSectorOnDamagedTracks) {
         std::function<void(Bytes&)> damageBytes;
         int r;
         int result;
+        int disk = 0;  // the one read
     } cases[] = {
         {"sector count 0 ends the search", [](Disk& d) { d.tracks[0][0].sectorCount = 0; }, {}, 3, 0},
         {"count of the first header ends the search", [](Disk& d) { d.tracks[0][0].sectorCount = 1; }, {}, 3, 0},
@@ -199,6 +201,26 @@ TEST_F(ImageTest, ReadSectorOnDamagedTracks) {
         {"the first matching sector wins",
          [](Disk& d) { d.tracks[0][1].r = 3; d.tracks[0][1].data.resize(10); }, {}, 3, 10},
         {"track entry beyond the disk size", {}, [](Bytes& b) { putLe32(b, 0x20, 0x7FFFFFF0u); }, 1, 0},
+        {"track entry at the disk size, where the next disk begins", {},
+         [](Bytes& b) {
+             const std::size_t size = b.size();
+             putLe32(b, 0x20, static_cast<std::uint32_t>(size));
+             const Bytes next = buildDisk(smallDisk(2));
+             b.insert(b.end(), next.begin(), next.end());
+             // Its name's bytes as the header of one sector C0 H0 R1 N3.
+             putLe32(b, size, 0x03010000u);
+             putLe16(b, size + 4, 1);
+             putLe16(b, size + 14, 1024);
+         },
+         1, 0},
+        {"track entry of 2^32 less the disk before, where that disk's track 0 begins", {},
+         [](Bytes& b) {
+             const Bytes before = buildDisk(smallDisk(2));
+             b.insert(b.begin(), before.begin(), before.end());
+             putLe32(b, before.size() + 0x20,
+                     static_cast<std::uint32_t>(d88::loadLe32(&before[0x20]) - before.size()));
+         },
+         1, 0, 1},
         {"negative track entry", {}, [](Bytes& b) { putLe32(b, 0x20, 0x80000000u); }, 1, 0},
         {"track entry 0", {}, [](Bytes& b) { putLe32(b, 0x20, 0); }, 1, 0},
     };
@@ -213,7 +235,7 @@ TEST_F(ImageTest, ReadSectorOnDamagedTracks) {
             c.damageBytes(bytes);
         }
         openBytes(bytes);
-        ASSERT_TRUE(image_.selectDisk(0));
+        ASSERT_TRUE(image_.selectDisk(c.disk));
         EXPECT_EQ(image_.readSector(0, 0, 0, c.r, 3, buffer_.data(), 1024), c.result);
     }
 }

@@ -7,14 +7,19 @@
 # - the container is intact;
 # - a failed run leaves no temporary file, ends with status 1 and says so;
 #   a run with status 0 gave every file and line exactly; a failed close of
-#   a temporary file fails the run;
-# - an interrupted run is killed by the signal (status 130 for SIGINT),
-#   leaves no temporary file, and the files whose cutting lines it printed
-#   are new, the others earlier;
+#   a temporary file fails the run; after a read that fails, the disks that
+#   follow are read;
+# - an interrupted run is killed by the signal (status 130 for SIGINT) once
+#   the file in flight is done, leaves no temporary file, and printed the
+#   lines up to that file's: those files are new, the others earlier;
 # - after a kill, the next run cuts every file and leaves no temporary file.
-# Then it fails each stat of a run whose container is named like an output,
-# lets pairs of runs write one folder at the same time (once with one run
-# held in its first write), and fails the first write of a long listing.
+# Then it fails each look at a file (each call of the stat family) of a run
+# whose container is named like an output, which must leave the container
+# and every name whole; lets pairs of runs write one folder at the same time
+# (once with one run held in its first write); fails the first write of a
+# long listing; and interrupts a listing at its last write and, on a
+# terminal, a cut in its last file, which must end by the signal (the cut
+# without its closing line).
 #
 # usage: system_faults.sh D88CUT MAKE_SAMPLE; exit status 77 when strace is
 # missing or cannot trace here.
@@ -103,8 +108,9 @@ check_no_leftover() {
   [ -z "$left" ] || problem "$1: left $left"
 }
 
-# The calls of a run after the container is opened, as "name count" per
-# call: strace counts the calls of each name from the start of the process.
+# The calls of a run after the container is opened, as "name count files"
+# per call: strace counts the calls of each name from the start of the
+# process, and `files` were renamed into place before the call.
 rm -rf run && cp -a old run
 (cd run && strace -o ../trace "$tool" ../c.d88 >/dev/null 2>&1)
 # Those that change the folder are marked: creating, writing, truncating,
@@ -115,17 +121,32 @@ calls=$(awk -F'(' '
     changes = /^openat.*O_CREAT/ || /^(ftruncate|rename|renameat2|unlink)\(/ || (/^write\(/ && !/^write\([12],/)
     closes = /^close\(/ && ($2 + 0) in temporary
     if (closes) delete temporary[$2 + 0]
-    if (opened) print $1, n[$1], changes ? "changes" : closes ? "temporary" : ""
+    if (opened) print $1, n[$1], files + 0, changes ? "changes" : closes ? "temporary" : ""
+    if (/^rename(at2)?\(.* = 0$/) files++
   }
   /^openat.*\.d88cut", .*O_CREAT/ { fd = $0; sub(/.*= /, "", fd); temporary[fd + 0] = 1 }
   /^openat\(AT_FDCWD, "..\/c.d88"/ { opened = 1 }' trace)
 folder_calls=$(grep ' changes$' <<<"$calls")
+# After a read that fails, the disk images that follow are read as usual:
+# one from the end of the scan of the disk headers until the last disk is
+# selected (its header read a second time) leaves the last disk's files new.
+disks=$(grep -vc '^cutting' new.out)
+read -r first_read last_read < <(awk '/^read\(/ { n++ }
+  /^read\([0-9]+, .*, 688\) = 688$/ { h++; if (h == '"$disks"') first = n + 1; if (h == 2 * '"$disks"') last = n - 1 }
+  END { print first, last }' trace)
+[ -n "$last_read" ] || problem "the reads of the disk headers were not seen"
+last_disk=$(awk '!/^cutting/ { names = "" } /^cutting/ { names = names " " $3 } END { print names }' new.out)
 
-while read -r call count mark; do
+while read -r call count _ mark; do
   what="$call #$count fails"
   run --seccomp-bpf -e trace="$call" -e inject="$call:error=EIO:when=$count"
   check_whole "$what"
   check_no_leftover "$what"
+  if [ "$call" = read ] && [ "$count" -ge "$first_read" ] && [ "$count" -le "$last_read" ]; then
+    lost=
+    for name in $last_disk; do [ "${state[$name]}" = new ] || lost="$lost $name"; done
+    [ -z "$lost" ] || problem "$what: not cut from the last disk:$lost"
+  fi
   case $status in
     0) cmp -s run.out new.out && [ ! -s run.err ] || problem "$what: status 0 with other output"
        [ "$mark" != temporary ] || problem "$what: a temporary file's close failed, status 0"
@@ -143,7 +164,7 @@ done <<<"$calls"
 # Mostly SIGINT, now and then SIGTERM or SIGHUP. (strace injects no signal
 # into a run that it filters with seccomp.)
 signals=(INT INT INT TERM INT INT INT HUP)
-while read -r call count _; do
+while read -r call count files _; do
   signal=${signals[$((count % ${#signals[@]}))]}
   what="SIG$signal at $call #$count"
   run -e trace="$call" -e inject="$call:signal=$signal:when=$count"
@@ -151,7 +172,9 @@ while read -r call count _; do
   check_no_leftover "$what"
   [ "$status" -eq $((128 + $(kill -l "$signal"))) ] || problem "$what: status $status"
   grep -q "+++ killed by SIG$signal +++" run.trace || problem "$what: not killed by the signal"
-  head -c "$(stat -c %s run.out)" new.out | cmp -s - run.out || problem "$what: output is not what was printed"
+  # It ends once the file in flight is done: the lines up to its own.
+  awk -v n=$((files + 1)) '{ print } /^cutting/ && ++c == n { exit }' new.out | cmp -s - run.out ||
+    problem "$what: not ended after the file in flight"
   check_cut "$what" printed
 done <<<"$folder_calls"
 
@@ -165,19 +188,30 @@ while read -r call count _; do
   check_cut "$what, then a run" new
 done <<<"$folder_calls"
 
-# The container named PROG among the outputs, each stat of the run failing.
-stats=$(grep -c '^newfstatat' <<<"$(cd old && strace -o /dev/stdout -e trace=newfstatat "$tool" ../c.d88 2>/dev/null >/dev/null)")
-for ((count = 1; count <= stats; count++)); do
+# The container named PROG among the outputs, each look at a file (every
+# call of the stat family) failing in turn: a look that fails refuses, so the
+# container keeps its bytes and every other name stays whole.
+rm -rf run && cp -a old run && cp c.orig run/PROG
+(cd run && strace -o ../trace -e trace=%%stat "$tool" PROG >/dev/null 2>&1)
+stat_calls=$(awk -F'(' '/^[a-z_0-9]+\(/ { print $1, ++n[$1] }' trace)
+[ -n "$stat_calls" ] || problem "no look at a file was seen"
+while read -r call count; do
+  what="$call #$count fails, container PROG"
   rm -rf run && cp -a old run && cp c.orig run/PROG
-  (cd run && strace -o /dev/null -f --seccomp-bpf -e trace=newfstatat -e inject="newfstatat:error=EIO:when=$count" \
+  (cd run && strace -o /dev/null -f --seccomp-bpf -e trace="$call" -e inject="$call:error=EIO:when=$count" \
     "$tool" PROG >/dev/null 2>../run.err)
   status=$?
   runs=$((runs + 1))
-  cmp -s run/PROG c.orig || problem "stat #$count fails, container PROG: it changed"
-  # Status 1, unless the stat that fails is the loader's, before the tool runs.
+  cmp -s run/PROG c.orig || problem "$what: the container changed"
+  look
+  for name in $names; do
+    [ "$name" = PROG ] || [ "${state[$name]}" != other ] || problem "$what: $name is neither the earlier nor the new file"
+  done
+  check_no_leftover "$what"
+  # Status 1, unless the call that fails is the loader's, before the tool runs.
   [ "$status" -eq 1 ] || { [ "$status" -eq 127 ] && grep -q 'loading shared libraries' run.err; } ||
-    problem "stat #$count fails, container PROG: status $status"
-done
+    problem "$what: status $status"
+done <<<"$stat_calls"
 
 # check_pair WHAT FIRST SECOND: after two runs in one folder, the first in
 # the background as process FIRST, the second ended with status SECOND:
@@ -219,5 +253,25 @@ runs=$((runs + 1))
 [ "$(grep -c '^write(1,' run.trace)" -gt 1 ] || problem "the listing was written at once"
 [ "$status" -eq 1 ] || problem "a listing's first write fails: status $status"
 
-echo "$runs runs, $(wc -l <<<"$calls") calls failed in turn, $(wc -l <<<"$folder_calls") interrupted and killed at: $problems failures"
+# A listing interrupted at its last write ends by the signal.
+strace -o run.trace -e trace=write "$tool" -l c64.d88 >/dev/null 2>&1
+strace -o run.trace -e trace=write -e inject=write:signal=INT:when="$(grep -c '^write(' run.trace)" \
+  "$tool" -l c64.d88 >/dev/null 2>&1
+status=$?
+runs=$((runs + 2))
+[ "$status" -eq 130 ] && grep -q '+++ killed by SIGINT +++' run.trace ||
+  problem "a listing interrupted at its last write: status $status"
+
+# On a terminal, a cut interrupted in its last file ends without the line
+# that closes a cut. (In old/ each file is renamed over an earlier one.)
+rm -rf run && cp -a old run
+(cd run && script -qec "strace -o ../run.trace -e trace=rename \
+  -e inject=rename:signal=INT:when=$(grep -c '^cutting' ../new.out) $(printf %q "$tool") ../c.d88" /dev/null \
+  </dev/null >../run.out 2>&1)
+runs=$((runs + 1))
+grep -q '+++ killed by SIGINT +++' run.trace || problem "a cut interrupted on a terminal: not killed by the signal"
+! grep -q 'cut into' run.out || problem "a cut interrupted on a terminal: closed with $(grep 'cut into' run.out)"
+
+echo "$runs runs, $(wc -l <<<"$calls") calls failed in turn, $(wc -l <<<"$folder_calls") interrupted and killed at," \
+  "$(wc -l <<<"$stat_calls") looks failed in turn with the container named PROG: $problems failures"
 [ "$problems" -eq 0 ]
