@@ -228,7 +228,6 @@ int runCommandLine(Run& run, int argc, const char* const* argv) {
         return withOutputChecked(0);
     }
     run.mode = line.json ? Mode::Json : line.list ? Mode::List : Mode::Cut;
-    run.listing = run.mode != Mode::Cut;
     run.verbose = line.verbose;
     bool encodingKnown = line.encoding == nullptr;
     for (const EncodingName& name : kEncodingNames) {
@@ -239,10 +238,10 @@ int runCommandLine(Run& run, int argc, const char* const* argv) {
     }
     // A cut takes one container; a listing one or more, and so do files
     // dropped onto the program.
-    const bool dropped = run.ownConsole && !run.listing && line.directory == nullptr &&
+    const bool dropped = run.ownConsole && !run.listing() && line.directory == nullptr &&
                          line.paths.size() > 1;
     const bool pathsRight =
-        run.listing || dropped ? !line.paths.empty() : line.paths.size() == 1;
+        run.listing() || dropped ? !line.paths.empty() : line.paths.size() == 1;
     if (line.valueMissing != nullptr || !pathsRight || !encodingKnown) {
         return usage(run, line, (argc > 0 && argv[0] != nullptr) ? argv[0] : "d88cut");
     }
@@ -258,7 +257,7 @@ int runCommandLine(Run& run, int argc, const char* const* argv) {
         ++run.containerIndex;
     }
     status = withOutputChecked(status);
-    if (!run.listing && run.containersCut > 0 && run.toPerson()) {
+    if (!run.listing() && run.containersCut > 0 && run.toPerson()) {
         printClosingLine(run);
     }
     releaseInterrupts();

@@ -66,7 +66,6 @@ struct Written {
 struct Run {
     // As the command line asks. A verbose run says why things fail.
     Mode mode = Mode::Cut;
-    bool listing = false;  // mode is List or Json: nothing is written
     bool verbose = false;
     Encoding encoding = Encoding::Auto;
 
@@ -97,7 +96,6 @@ struct Run {
     std::string folder;
     std::map<std::string, Names> otherFolders;
     std::vector<std::string> containers;  // each container cut, as given
-    std::size_t earlier[4] = {};  // by FileState; Missing: could not be cut
     bool knownDisk = false;
     int containersCut = 0;  // whose folder was entered and disks were cut
     // What standard output and standard error show text on, asked once.
@@ -113,6 +111,8 @@ struct Run {
     // True when the messages go to `stream` as UTF-8: asked for, or on a
     // terminal whose locale speaks it.
     bool writesUtf8(std::FILE* stream);
+    // A listing, as text or JSON Lines, writes nothing.
+    bool listing() const { return mode != Mode::Cut; }
     // The language of a person's lines on `stream`: Japanese where the
     // person's setting is Japanese and the screen shows it, English
     // anywhere else, into pipes and files always.

@@ -133,7 +133,7 @@ DiskReport examineDisk(Run& run, int index, std::int64_t fileSize, const KnownDi
     known = identifyCurrentDisk();
     DiskReport disk;
     bool failed = containerReadFailed(run);
-    if (!failed && known == nullptr && (run.listing || run.verbose)) {
+    if (!failed && known == nullptr && (run.listing() || run.verbose)) {
         whyNotRecognised(disk);
         failed = containerReadFailed(run);
     }
@@ -240,7 +240,7 @@ int runContainer(Run& run, const char* path, const char* directory, bool mayBeOp
     // ever stand for it; where the system cannot tell it, nothing is cut. A
     // listing writes nowhere, so it needs none.
     if (!openContainer(diskImage, path) ||
-        (!run.listing && !identify(diskImage.file(), run.container))) {
+        (!run.listing() && !identify(diskImage.file(), run.container))) {
         const std::string why =
             diskImage.file() != nullptr ? systemWords(errno) : whyNotOpened(path);
         (void)diskImage.open(nullptr);
@@ -259,12 +259,12 @@ int runContainer(Run& run, const char* path, const char* directory, bool mayBeOp
     // Where the disks are said to run past the end of the file: a listing
     // and a person are told.
     const std::int64_t fileSize =
-        run.listing || run.verbose || run.toPerson() ? diskImage.fileSize() : -1;
+        run.listing() || run.verbose || run.toPerson() ? diskImage.fileSize() : -1;
     printContainer(run, fileSize);
     (void)containerReadFailed(run);  // in the scan of its disk headers
     // The container is opened before the output folder is entered; a
     // listing enters none.
-    if (directory != nullptr && !run.listing && !enterDirectory(directory)) {
+    if (directory != nullptr && !run.listing() && !enterDirectory(directory)) {
         const int error = errno;
         putMessage(run, stderr, directory, kCannotEnterMessage);
         explain(run, directory, systemWords(error));
@@ -273,7 +273,7 @@ int runContainer(Run& run, const char* path, const char* directory, bool mayBeOp
     ++run.containersCut;
     run.containers.push_back(run.containerPath);
     runDisks(run, fileSize);
-    if (!run.listing) {
+    if (!run.listing()) {
         if (interrupted()) {
             endInterrupted();
         }

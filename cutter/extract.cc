@@ -126,7 +126,7 @@ void count(Run& run, const FileReport& file) {
 // describes it.
 bool fileGiven(Run& run, const FileReport& file, const std::uint8_t* bytes) {
     count(run, file);
-    if (run.listing) {
+    if (run.listing()) {
         printFile(run, file, nullptr);
         return true;
     }
@@ -147,7 +147,7 @@ bool fileGiven(Run& run, const FileReport& file, const std::uint8_t* bytes) {
 // ... and with one that the disk could not give at all.
 bool fileNotGiven(Run& run, const FileReport& file) {
     count(run, file);
-    if (!run.listing) {
+    if (!run.listing()) {
         (void)run.names.try_emplace(file.name, std::nullopt);
     }
     printFile(run, file, nullptr);

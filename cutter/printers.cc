@@ -51,42 +51,12 @@ std::string diskLine(const DiskReport& disk) {
     return line + "\" " + (named != nullptr ? named : media) + ": ";
 }
 
-// True when `text` is well-formed UTF-8: no stray or missing continuation
-// byte, no overlong form, no surrogate, nothing past U+10FFFF.
+// True when `text` is well-formed UTF-8 (RFC 3629), as the JSON library
+// judges it: it drops and replaces the same bytes only when there are none.
 bool isUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<std::uint8_t>(text[i]);
-        std::size_t more = 0;
-        std::uint32_t code = lead;
-        if (lead >= 0xC2 && lead < 0xE0) {
-            more = 1;
-            code = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            more = 2;
-            code = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead < 0xF5) {
-            more = 3;
-            code = lead & 0x07u;
-        } else if (lead >= 0x80) {
-            return false;
-        }
-        if (text.size() - i <= more) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= more; ++k) {
-            const auto next = static_cast<std::uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        if ((more == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-            (more == 3 && (code < 0x10000 || code > 0x10FFFF))) {
-            return false;
-        }
-        i += more + 1;
-    }
-    return true;
+    const json string = text;
+    return string.dump(-1, ' ', false, json::error_handler_t::ignore) ==
+           string.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 std::string base64(const std::string& bytes) {

@@ -114,7 +114,6 @@ TEST_F(ExtractTest, Records) {
         open(disk);
         run_ = {};
         run_.mode = d88cut::Mode::List;
-        run_.listing = true;
         (void)d88cut::extractRecord(run_, "REC", 10, 5, 0, 2, c.offset, 2048);
         EXPECT_EQ(capturedStdout(), "  REC" + c.listed + "\n");
         run_ = {};  // each case a run of its own, which has written nothing yet
