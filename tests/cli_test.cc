@@ -167,7 +167,8 @@ TEST_F(CliTest, HelpAndVersion) {
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "");
         std::vector<std::string> shown = {"-h, --help",    "-V, --version", "-C, --directory DIR",
-                                          "-l, --list",    "-v, --verbose", "--encoding=WHICH"};
+                                          "-l, --list",    "-v, --verbose", "--encoding=WHICH",
+                                          "\nExit status: 0 when"};
         shown.insert(shown.end(), notes.begin(), notes.end());
         for (const std::string& text : shown) {
             EXPECT_NE(result.out.find(text), std::string::npos) << text;
@@ -343,6 +344,8 @@ TEST_F(CliTest, TerminalShowsUtf8) {
          "d88cut: 49 \xE5\x80\x8B\xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92 " +
              (dir_ / "out").string()},
         {"ja_JP.UTF-8", "--help", "\r\n  -l, --list            \xE5\x88\x87"},
+        // LC_ALL, where set, speaks over LANG.
+        {"ja_JP.UTF-8 LC_ALL=C.UTF-8", "-C out c.d88", "d88cut: 49 files cut into "},
         {"C", "-C out damaged.d88", "d88cut: 48 files cut into " + out + " (1 incomplete); 1 file could not be cut\r\n", 1},
         {"C", "-C out bare.d88", "d88cut: 0 files cut into " + out + "; 14 files could not be cut\r\n", 1},
         {"C", "\"it's.d88\"", "; see why with: d88cut -l 'it'\\''s.d88'\r\n"},

@@ -116,11 +116,19 @@ TEST_F(ExtractTest, Records) {
         run_.mode = d88cut::Mode::List;
         (void)d88cut::extractRecord(run_, "REC", 10, 5, 0, 2, c.offset, 2048);
         EXPECT_EQ(capturedStdout(), "  REC" + c.listed + "\n");
+        // A whole record names no failing sector, not even the one after it.
+        const bool whole = c.listed == " " + std::to_string(c.length);
+        run_ = {};
+        run_.mode = d88cut::Mode::Json;
+        open(disk);
+        (void)d88cut::extractRecord(run_, "REC", 10, 5, 0, 2, c.offset, 2048);
+        const std::string json = capturedStdout();
+        EXPECT_TRUE(!whole || json.find("\"sectors\":[]") != std::string::npos) << json;
         run_ = {};  // each case a run of its own, which has written nothing yet
         open(disk);
         EXPECT_EQ(d88cut::extractRecord(run_, "REC", 10, 5, 0, 2, c.offset, 2048), c.written);
         EXPECT_EQ(capturedStdout(), c.written ? "cutting ... REC\n" : "");
-        EXPECT_EQ(run_.failed, c.listed != " " + std::to_string(c.length));
+        EXPECT_EQ(run_.failed, !whole);
         if (!c.written) {
             EXPECT_FALSE(fs::exists("REC"));
             continue;
