@@ -82,13 +82,13 @@ std::string problemWords(Language language, const SectorProblem& sector) {
 }
 
 Language Run::language(std::FILE* stream) {
-    const Screen shown = screen(stream);
-    const bool showsJapanese =
-        shown == Screen::Console || (shown == Screen::Utf8Terminal && encoding != Encoding::ShiftJis);
+    if (!showsText(stream)) {
+        return Language::English;
+    }
     if (!japanese) {
         japanese = personReadsJapanese();
     }
-    return showsJapanese && *japanese ? Language::Japanese : Language::English;
+    return *japanese ? Language::Japanese : Language::English;
 }
 
 void tellFile(Run& run, const FileReport& file, const Written* kept) {
