@@ -1,7 +1,7 @@
 # Makes a text file for Windows, OUTPUT, from INPUT, with @VERSION@ in it
 # replaced by VERSION: CR LF line ends and, with BOM set, the byte order mark
 # by which every Notepad takes UTF-8 for what it is (README.txt and the
-# manual show the messages in Japanese).
+# manuals show the messages in Japanese).
 # Expects INPUT and OUTPUT, and VERSION where INPUT names it.
 file(READ "${INPUT}" text)
 string(CONFIGURE "${text}" text @ONLY)

@@ -108,6 +108,9 @@ struct Run {
     // True when standard error is a terminal or a console: a person reads
     // it, and the run explains itself.
     bool toPerson() { return screen(stderr) != Screen::Bytes; }
+    // True when `stream` shows text to a person, not bytes: a console, or a
+    // terminal whose locale speaks UTF-8, unless Shift_JIS was asked for.
+    bool showsText(std::FILE* stream);
     // True when the messages go to `stream` as UTF-8: asked for, or on a
     // terminal whose locale speaks it.
     bool writesUtf8(std::FILE* stream);

@@ -148,6 +148,7 @@ DiskReport examineDisk(Run& run, int index, std::int64_t fileSize, const KnownDi
     disk.statedSize = diskImage.statedDiskSize();
     disk.name = diskImage.diskName();
     disk.media = diskImage.mediaType();
+    disk.writeProtected = diskImage.writeProtected();
     if (known != nullptr) {
         disk.known = known->name;
         disk.message = &known->message;
@@ -200,6 +201,11 @@ Screen Run::screen(std::FILE* stream) {
         known = screenOf(stream);
     }
     return *known;
+}
+
+bool Run::showsText(std::FILE* stream) {
+    const Screen shown = screen(stream);
+    return shown == Screen::Console || (shown == Screen::Utf8Terminal && encoding != Encoding::ShiftJis);
 }
 
 bool Run::writesUtf8(std::FILE* stream) {

@@ -74,6 +74,9 @@ std::string problemWords(Language language, const SectorProblem& sector) {
         "problem.id-crc",      "problem.data-crc", "problem.no-address-mark",
         "problem.no-data-mark", "problem.not-on-disk", "problem.past-end",
         "problem.holds",       "problem.record-kind"};
+    if (sector.problem == Problem::Holds && sector.value == 0) {
+        return words(language, "problem.no-data");
+    }
     char value[16];
     (void)std::snprintf(value, sizeof value, sector.problem == Problem::RecordKind ? "0x%04X" : "%d",
                         static_cast<unsigned>(sector.value));
@@ -82,13 +85,13 @@ std::string problemWords(Language language, const SectorProblem& sector) {
 }
 
 Language Run::language(std::FILE* stream) {
-    const Screen shown = screen(stream);
-    const bool showsJapanese =
-        shown == Screen::Console || (shown == Screen::Utf8Terminal && encoding != Encoding::ShiftJis);
+    if (!showsText(stream)) {
+        return Language::English;
+    }
     if (!japanese) {
         japanese = personReadsJapanese();
     }
-    return showsJapanese && *japanese ? Language::Japanese : Language::English;
+    return *japanese ? Language::Japanese : Language::English;
 }
 
 void tellFile(Run& run, const FileReport& file, const Written* kept) {

@@ -29,28 +29,6 @@ const char* mediaName(int media) {
     return media >= 0 && media % 0x10 == 0 && media / 0x10 < 5 ? kMedia[media / 0x10] : nullptr;
 }
 
-// "disk N "NAME" MEDIA: " of a disk: printable ASCII as it is, a quote and
-// a backslash escaped, any other byte as \xHH; the media by name or number.
-std::string diskLine(const DiskReport& disk) {
-    std::string line = "disk " + std::to_string(disk.number) + " \"";
-    for (const char ch : disk.name) {
-        const auto byte = static_cast<std::uint8_t>(ch);
-        if (byte == '"' || byte == '\\') {
-            line += {'\\', ch};
-        } else if (byte >= 0x20 && byte <= 0x7E) {
-            line += ch;
-        } else {
-            char escaped[8];
-            (void)std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
-            line += escaped;
-        }
-    }
-    char media[8];
-    (void)std::snprintf(media, sizeof media, "0x%02X", static_cast<unsigned>(disk.media & 0xFF));
-    const char* named = mediaName(disk.media);
-    return line + "\" " + (named != nullptr ? named : media) + ": ";
-}
-
 // True when `text` is well-formed UTF-8 (RFC 3629), as the JSON library
 // judges it: it drops and replaces the same bytes only when there are none.
 bool isUtf8(const std::string& text) {
@@ -79,10 +57,68 @@ std::string base64(const std::string& bytes) {
     return text;
 }
 
-// Text that may not be UTF-8 (a path, a disk's name): as text where it is,
-// else its bytes in base64.
+// Text that may not be UTF-8 (a path): as text where it is, else its bytes
+// in base64.
 json textObject(const std::string& bytes) {
     return isUtf8(bytes) ? json{{"text", bytes}} : json{{"bytes", base64(bytes)}};
+}
+
+// A disk's name as text, in `text`: as it is where it is UTF-8, else decoded
+// from Shift_JIS, in which most of these disks were named; false where it is
+// neither.
+bool nameText(const std::string& bytes, std::string& text) {
+    if (isUtf8(bytes)) {
+        text = bytes;
+        return true;
+    }
+    return decodeShiftJis(bytes, text);
+}
+
+// A disk's name in JSON: as a path is, but where its bytes are Shift_JIS,
+// their text beside them.
+json nameObject(const std::string& bytes) {
+    std::string text;
+    if (isUtf8(bytes) || !decodeShiftJis(bytes, text)) {
+        return textObject(bytes);
+    }
+    return {{"text", text}, {"bytes", base64(bytes)}};
+}
+
+// "disk N "NAME" MEDIA: " of a disk: printable ASCII as it is, a quote and
+// a backslash escaped, any other byte as \xHH; the media by name or number.
+// For a screen that shows text (`asText`) the name is shown as its text
+// where it is text, only its control characters escaped, as their bytes.
+std::string diskLine(const DiskReport& disk, bool asText) {
+    std::string text;
+    const bool decoded = asText && nameText(disk.name, text);
+    const std::string& name = decoded ? text : disk.name;
+    std::string line = "disk " + std::to_string(disk.number) + " \"";
+    const auto escape = [&line](char ch) {
+        char escaped[8];
+        (void)std::snprintf(escaped, sizeof escaped, "\\x%02X",
+                            static_cast<unsigned>(static_cast<std::uint8_t>(ch)));
+        line += escaped;
+    };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<std::uint8_t>(name[i]);
+        if (byte == '"' || byte == '\\') {
+            line += {'\\', name[i]};
+        } else if (byte >= 0x20 && byte <= 0x7E) {
+            line += name[i];
+        } else if (!decoded || byte < 0x80) {
+            escape(name[i]);
+        } else if (byte == 0xC2 && static_cast<std::uint8_t>(name[i + 1]) < 0xA0) {
+            // U+0080 to U+009F, the C1 controls.
+            escape(name[i]);
+            escape(name[++i]);
+        } else {
+            line += name[i];
+        }
+    }
+    char media[8];
+    (void)std::snprintf(media, sizeof media, "0x%02X", static_cast<unsigned>(disk.media & 0xFF));
+    const char* named = mediaName(disk.media);
+    return line + "\" " + (named != nullptr ? named : media) + ": ";
 }
 
 // One JSON Lines object on standard output. Every string in it is UTF-8 by
@@ -99,7 +135,9 @@ json intOrNull(std::int64_t value) { return value >= 0 ? json(value) : json(null
 // A line about the container and its disks that a listing prints: with -v
 // a cut tells it on standard error too.
 void listed(Run& run, const std::string& line) {
-    if (run.mode == Mode::List) {
+    if (run.mode == Mode::List && run.screen(stdout) == Screen::Console) {
+        writeConsole(stdout, nullptr, line.c_str());
+    } else if (run.mode == Mode::List) {
         (void)std::fputs(line.c_str(), stdout);
     } else if (run.mode == Mode::Cut && run.verbose) {
         tell(run, line);
@@ -138,8 +176,9 @@ void printDisk(Run& run, const DiskReport& disk) {
         emit("disk", {{"number", disk.number},
                       {"offset", disk.offset},
                       {"size", disk.statedSize},
-                      {"name", textObject(disk.name)},
+                      {"name", nameObject(disk.name)},
                       {"media", {{"byte", disk.media}, {"name", media != nullptr ? json(media) : json(nullptr)}}},
+                      {"write_protected", disk.writeProtected},
                       {"known", disk.known != nullptr ? json(disk.known) : json(nullptr)},
                       {"reason", disk.known == nullptr ? json(disk.reason) : json(nullptr)},
                       {"reason_code", disk.reasonCode != nullptr ? json(disk.reasonCode) : json(nullptr)},
@@ -147,8 +186,9 @@ void printDisk(Run& run, const DiskReport& disk) {
                       {"truncated_at", intOrNull(disk.truncatedAt)}});
     } else if (run.mode == Mode::Cut && disk.message != nullptr) {
         putMessage(run, stdout, nullptr, *disk.message);
-    } else {
-        listed(run, diskLine(disk) +
+    } else if (run.mode == Mode::List || run.verbose) {
+        const bool asText = run.showsText(run.mode == Mode::List ? stdout : stderr);
+        listed(run, diskLine(disk, asText) +
                         (disk.known != nullptr ? disk.known : "not recognised: " + disk.reason) +
                         "\n");
     }

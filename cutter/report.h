@@ -67,6 +67,7 @@ struct DiskReport {
     std::uint32_t statedSize = 0;
     std::string name;  // as its header holds it
     int media = -1;
+    bool writeProtected = false;
     const char* known = nullptr;  // "PROGRAM DISK", "DISK A", "DISK B", or nullptr
     const Message* message = nullptr;  // its recognition message, when known
     std::string reason;  // why it is not known

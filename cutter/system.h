@@ -3,7 +3,8 @@
 // working directory, the identity of a file, and temporary files that no
 // other run touches. One file for each platform answers it: system_posix.cc
 // (which serves the WebAssembly build too) and system_windows.cc, chosen by
-// CMake.
+// CMake; on POSIX one more answers how Shift_JIS is decoded: system_iconv.cc,
+// or system_web.cc in the page's build.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +34,11 @@ namespace d88cut {
 // `path` as one word of a command that a person types into the shell: as it
 // is, or quoted.
 [[nodiscard]] std::string commandWord(const std::string& path);
+// `bytes` (a disk's name, say) read as Shift_JIS, in the form of code page
+// 932, into UTF-8 `utf8`; false where they are not such text. Decoded by the
+// system's own converter: iconv on POSIX (system_iconv.cc), the code page
+// API on Windows, the browser's decoder in the page (system_web.cc).
+[[nodiscard]] bool decodeShiftJis(const std::string& bytes, std::string& utf8);
 
 // The key of the end of the help in the words files (words/*.txt): the
 // exit statuses, the messages' encoding and where the manual is, in the

@@ -114,6 +114,20 @@ std::string bytesOf(const std::string& text, bool utf8) {
     return narrow(CP_ACP, wideText.data(), static_cast<int>(wideText.size()));
 }
 
+bool decodeShiftJis(const std::string& bytes, std::string& utf8) {
+    const int length = static_cast<int>(bytes.size());
+    const int count = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+    if (count <= 0) {
+        // Nothing to decode is no failure.
+        utf8.clear();
+        return length == 0;
+    }
+    std::wstring text(static_cast<std::size_t>(count), L'\0');
+    (void)MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(), length, text.data(), count);
+    utf8 = narrow(CP_UTF8, text.data(), count);
+    return true;
+}
+
 // In double quotes where the command prompt would split it or take a
 // character for its own; no Windows name holds a double quote.
 std::string commandWord(const std::string& path) {

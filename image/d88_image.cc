@@ -27,6 +27,7 @@ void D88Image::close() {
 void D88Image::clearCurrentDisk() {
     diskOffset_ = -1;
     mediaType_ = -1;
+    writeProtected_ = false;
     diskSize_ = 0;
     diskName_.fill('\0');
 }
@@ -128,6 +129,7 @@ bool D88Image::selectDisk(int index) {
         trackTable_[t] = static_cast<std::int32_t>(loadLe32(&header[kTrackTableOffset + 4 * t]));
     }
     mediaType_ = header[kMediaTypeOffset];
+    writeProtected_ = header[kWriteProtectOffset] != 0;
     diskSize_ = static_cast<std::int32_t>(loadLe32(&header[kDiskSizeOffset]));
     diskOffset_ = offset;
     for (std::size_t i = 0; i < kDiskNameSize && header[i] != 0; ++i) {

@@ -13,6 +13,7 @@ namespace d88 {
 inline constexpr int kMaxDisks = 64;
 inline constexpr int kTrackCount = 164;
 inline constexpr int kDiskNameSize = 16;
+inline constexpr int kWriteProtectOffset = 0x1A;  // nonzero: write-protected
 inline constexpr int kMediaTypeOffset = 0x1B;
 inline constexpr int kDiskSizeOffset = 0x1C;
 inline constexpr int kTrackTableOffset = 0x20;
@@ -85,6 +86,7 @@ public:
     void setSectorRange(int first, int last);
     [[nodiscard]] const char* diskName() const { return diskName_.data(); }
     [[nodiscard]] int mediaType() const { return mediaType_; }
+    [[nodiscard]] bool writeProtected() const { return writeProtected_; }
     // Where the current disk begins in the file (-1 when none is current),
     // and its length as its header states it.
     [[nodiscard]] std::int32_t diskOffset() const { return diskOffset_; }
@@ -163,6 +165,7 @@ private:
     std::int32_t diskOffset_ = 0;
     std::array<std::int32_t, kTrackCount> trackTable_{};
     std::int32_t mediaType_ = -1;
+    bool writeProtected_ = false;
     std::array<char, kDiskNameSize + 1> diskName_{};
     bool disksBeyondLimit_ = false;
     int systemError_ = 0;

@@ -27,12 +27,13 @@ fi
 
 # The zip for Windows users, in a folder of its own: the program, the page
 # as one file (as the web build made it), README.txt, the manual for Windows
-# users and the licence; nothing else, and every text with CR LF line ends.
+# users in English and in Japanese and the licence; nothing else, and every
+# text with CR LF line ends.
 rm -f build/windows/d88cut-*.zip
 (cd build/windows && cpack >/dev/null)
 zip=$(echo build/windows/d88cut-*-win64.zip)
 unzip -l "$zip"
-expected="d88cut.exe d88cut.html d88cut.txt LICENSE.txt README.txt"
+expected="d88cut.exe d88cut.html d88cut.ja.txt d88cut.txt LICENSE.txt README.txt"
 listing=$(unzip -Z1 "$zip" | sed 's|^d88cut-[^/]*/||' | sort | tr '\n' ' ')
 if [ "$listing" != "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ')" ]; then
   echo "error: $zip holds $listing, not $expected" >&2
@@ -48,23 +49,37 @@ for name in $expected; do
   crlf=$(unzip -p "$zip" "*/$name" | grep -c $'\r$' || true)
   [ "$lines" -eq "$crlf" ] || { echo "error: $name has $((lines - crlf)) of $lines lines without CR LF" >&2; exit 1; }
 done
-# README.txt and the manual show the Japanese messages: UTF-8 with the byte
-# order mark by which Notepad knows it. README.txt speaks Japanese and
-# English, and names every message, the folder's too, and the page; the
-# manual speaks of Windows, not of what only other systems have.
-for name in README.txt d88cut.txt; do
+# README.txt and the manuals show the Japanese messages: UTF-8 with the
+# byte order mark by which Notepad knows it. README.txt speaks Japanese and
+# English, and names every message, the folder's too, and the page; so does
+# the Japanese manual, in Japanese, with the window's own Japanese lines as
+# the tool writes them. The manuals speak of Windows, not of what only other
+# systems have.
+for name in README.txt d88cut.txt d88cut.ja.txt; do
   [ "$(unzip -p "$zip" "*/$name" | head -c 3 | od -An -tx1 | tr -d ' ')" = efbbbf ] ||
     { echo "error: $name does not begin with a UTF-8 byte order mark" >&2; exit 1; }
 done
+messages=(ファイルをオープンできません. ファイルを読み込めません. ファイルの一部を読み込めません.
+  ファイルを書き込めません. ディレクトリを開けません.)
 readme=$(unzip -p "$zip" '*/README.txt')
-for words in 使い方 'How to use it' ファイルをオープンできません ファイルを読み込めません \
-  ファイルの一部を読み込めません ファイルを書き込めません ディレクトリを開けません d88cut.html; do
+for words in 使い方 'How to use it' "${messages[@]}" d88cut.html d88cut.ja.txt; do
   [[ $readme == *"$words"* ]] || { echo "error: README.txt lacks '$words'" >&2; exit 1; }
 done
-if unzip -p "$zip" '*/d88cut.txt' | grep -nwE '[Ss]ignals?|SIG[A-Z]+|ext4|[Ff]ile systems?|[Ll]ocales?|nl_langinfo|setlocale' >&2; then
-  echo "error: d88cut.txt speaks of what Windows users do not have (above)" >&2
-  exit 1
-fi
+manual=$(unzip -p "$zip" '*/d88cut.ja.txt')
+japanese=()
+for key in console.press-enter hint.try-help reason.damaged problem.no-data closing.partly; do
+  japanese+=("$(sed -n "s/^$key: \"\{0,1\}\([^\"]*\)\"\{0,1\}\$/\1/p" cutter/words/ja.txt | sed 's/{[a-z]*} //')")
+done
+for words in 説明書 "${messages[@]}" "${japanese[@]}"; do
+  [[ $manual == *"$words"* ]] || { echo "error: d88cut.ja.txt lacks '$words'" >&2; exit 1; }
+done
+for name in d88cut.txt d88cut.ja.txt; do
+  if unzip -p "$zip" "*/$name" | grep -nwE '[Ss]ignals?|SIG[A-Z]+|ext4|[Ff]ile systems?|[Ll]ocales?|nl_langinfo|setlocale' >&2 ||
+    unzip -p "$zip" "*/$name" | grep -nE 'シグナル|ファイルシステム|ロケール' >&2; then
+    echo "error: $name speaks of what Windows users do not have (above)" >&2
+    exit 1
+  fi
+done
 
 # The one-line build that docs/DEVELOPING.md shows (the toolchain file alone)
 # is the preset's Release build too.

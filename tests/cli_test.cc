@@ -40,6 +40,12 @@ Bytes fileBytes(const fs::path& path) { return readFile(path.string()).value_or(
 // to a Windows build in a UTF-8 locale, whatever its ANSI code page.
 const std::string kJapaneseContainer = "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0.d88";
 const std::string kJapaneseFolder = "\xE5\x87\xBA\xE5\x8A\x9B";
+// Disk names: "ゲーム ディスク" in Shift_JIS, as most of these disks are named,
+// and one with control bytes, which no screen shows as they are.
+const std::string kShiftJisName = "\x83\x51\x81\x5B\x83\x80 \x83\x66\x83\x42\x83\x58\x83\x4E";
+const std::string kShiftJisNameText =
+    "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 \xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF";
+const std::string kControlName = "A\x01\x1B[2J";
 
 // True when the tool under test is a Windows build (run by wine).
 bool windowsBuild() {
@@ -308,6 +314,13 @@ TEST_F(CliTest, TerminalShowsUtf8) {
     ASSERT_TRUE(writeFile((dir_ / "flagged.d88").string(), buildContainer(disks)));
     disks[2].diskSize = static_cast<std::uint32_t>(buildDisk(disks[2]).size() + 5000);
     ASSERT_TRUE(writeFile((dir_ / "short.d88").string(), buildContainer({disks[1], disks[2]})));
+    // Disk names in Shift_JIS, and with control bytes before a character in it.
+    ASSERT_TRUE(writeFile((dir_ / "names.d88").string(),
+                          buildContainer({Disk{kShiftJisName, 0, {}, {}},
+                                          Disk{kControlName + "\x83\x51", 0, {}, {}}})));
+    const std::string names = "disk 1 \"" + kShiftJisNameText +
+                              "\" 2D: not recognised: no track side 79\r\ndisk 2 \"A\\x01\\x1B[2J\xE3\x82\xB2\" 2D";
+    const std::string escapedName = "disk 1 \"\\x83Q\\x81[\\x83\\x80 \\x83f";
     fs::create_directory(dir_ / "out");
     const std::string out = (dir_ / "out").string();
     const std::string utf8Recognised = "DISK A\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
@@ -353,6 +366,13 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         {"C.UTF-8", kJapaneseContainer, "; see why with: d88cut -l " + kJapaneseContainer + "\r\n"},
         {"C", "-x.d88", "; see why with: d88cut -l -- -x.d88\r\n"},
         {"C", "- c.d88", "d88cut: one container at a time: 2 were given\r\nUsage: ", 1},
+        // A screen that shows UTF-8 shows a disk's name as its text, but for
+        // control bytes; any other keeps the escapes of a pipe.
+        {"C.UTF-8", "-l names.d88", names},
+        {"C.UTF-8", "-v names.d88", names},
+        {"C", "-l names.d88", escapedName},
+        {"C.UTF-8", "-l names.d88 | cat", escapedName},
+        {"C.UTF-8", "--encoding=shift_jis -l names.d88", escapedName},
         // A file whose first read fails: the process's memory, unmapped at 0.
         {"C", "/proc/self/mem", "d88cut: no known disk in /proc/self/mem, as far as it could be read; see why", 1},
     };
@@ -461,6 +481,12 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
             d.back().mediaType = type;
         };
     };
+    const auto named = [](const std::string& name) {
+        return [name](std::vector<Disk>& d) {
+            putSignature(d.back(), '3');
+            d.back().name = name;
+        };
+    };
     struct Case {
         const char* name;
         std::function<void(std::vector<Disk>&)> make;
@@ -492,12 +518,11 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
          [](std::vector<Disk>& d) { findSector(d.back(), 79, 5)->data[1010] ^= 1; }, "no signature"},
         {"signature differs in its last byte, the (",
          [](std::vector<Disk>& d) { findSector(d.back(), 79, 5)->data[1021] = ')'; }, "no signature"},
-        {"name with \\ and \"",
-         [](std::vector<Disk>& d) {
-             putSignature(d.back(), '3');
-             d.back().name = "A\\B\"C";
-         },
-         "unknown disk number 3", "", 0, "\"A\\\\B\\\"C\" 2D"},
+        {"name with \\ and \"", named("A\\B\"C"), "unknown disk number 3", "", 0, "\"A\\\\B\\\"C\" 2D"},
+        // Into a pipe or a file, a name in Shift_JIS and control bytes are escaped.
+        {"name in Shift_JIS", named(kShiftJisName), "unknown disk number 3", "", 0,
+         "\"\\x83Q\\x81[\\x83\\x80 \\x83f\\x83B\\x83X\\x83N\" 2D"},
+        {"name with control bytes", named(kControlName), "unknown disk number 3", "", 0, "\"A\\x01\\x1B[2J\" 2D"},
         {"identification sector short",
          [](std::vector<Disk>& d) { findSector(d.back(), 79, 5)->data.resize(1023); },
          "sector C39 H1 R5 N3 holds 1023 bytes"},
@@ -683,6 +708,9 @@ TEST_F(CliTest, FlaggedAndFailingSectors) {
         {"a sector shorter than its size", [](Disk& d) { findSector(d, 4, 5)->data.resize(600); },
          "PROG", " 20480 incomplete (19456 bytes read)",
          "19456 of 20480 bytes read: C2 H0 R5 holds 600 bytes"},
+        {"a sector that holds no data", [](Disk& d) { findSector(d, 4, 5)->data.clear(); },
+         "PROG", " 20480 incomplete (19456 bytes read)",
+         "19456 of 20480 bytes read: C2 H0 R5 holds no data"},
         {"a record past the bytes read", [](Disk& d) { putRecord(d, 58, 5, 0, 0x0042, 3000); },
          "QXOP01", " 3000 incomplete (1024 bytes read)",
          "1024 of 3000 bytes read: the record is 3000 bytes long, past the 1024 bytes read for it"},
@@ -770,9 +798,10 @@ TEST_F(CliTest, ListingSaysWhatACutWouldGive) {
     EXPECT_FALSE(fs::exists(dir_ / ".QXBIG.d88cut"));
 }
 
-// JSON's text object as its bytes: "text" as it is, "bytes" from base64.
+// JSON's text object as its bytes: "bytes" from base64 where it is there,
+// else "text" as it is.
 std::string textOf(const nlohmann::json& text) {
-    if (text.contains("text")) {
+    if (!text.contains("bytes")) {
         return text.at("text");
     }
     const std::string_view digits =
@@ -908,13 +937,15 @@ TEST_F(CliTest, JsonTellsWhatTheListingTells) {
     truncateTo(cutShort, cutShort.size() - 200000);
     ASSERT_TRUE(writeFile((dir_ / "short.d88").string(), cutShort));
     Disk unknown = makeFiveSectorDisk(4);
-    unknown.name = "\x83\x51\x81\x5B\x83\x80";    // "ゲーム" in Shift_JIS
+    unknown.name = kShiftJisName;
+    unknown.writeProtect = 0x10;
     findSector(disks[0], 2, 3)->status = 0xB0;    // PROG damaged
     putRecord(disks[0], 59, 1, 0, 0x0041, 6000);  // QXED01 incomplete and damaged
     findSector(disks[0], 59, 1)->status = 0xF0;
     disks[0].tracks[59].erase(disks[0].tracks[59].begin() + 2);
     disks[0].tracks[60].erase(disks[0].tracks[60].begin() + 2);  // QXMINA missing
-    ASSERT_TRUE(writeFile((dir_ / "flagged.d88").string(), buildContainer({unknown, disks[0]})));
+    ASSERT_TRUE(writeFile((dir_ / "flagged.d88").string(),
+                          buildContainer({unknown, disks[0], Disk{kControlName, 0, {}, {}}})));
     ASSERT_TRUE(writeFile((dir_ / "many.d88").string(),
                           buildContainer(std::vector<Disk>(66, Disk{"MADE-UP", 0x50, {}, {}}))));
     ASSERT_TRUE(writeFile((dir_ / "empty.d88").string(), {}));
@@ -928,12 +959,15 @@ TEST_F(CliTest, JsonTellsWhatTheListingTells) {
     EXPECT_EQ(json.status, 1);
     EXPECT_EQ(json.err, kCannotOpen);
     EXPECT_EQ(listingOf(json.out, {args.begin() + 1, args.end()}, {0, 1, 0, 0, 0, 1}), listed.out);
-    // What the text does not show: the name's bytes, the failing sectors,
-    // why a container cannot be opened.
+    // What the text does not show: a name's text, whether a disk is
+    // write-protected, the failing sectors, why a container cannot be opened.
     const char* const shownInJsonAlone[] = {
-        R"({"type":"disk","data":{"number":1,"offset":0,"size":416688,"name":{"bytes":"g1GBW4OA"},)"
-        R"("media":{"byte":0,"name":"2D"},"known":null,"reason":"no signature",)"
-        R"("reason_code":"no_signature","truncated_at":null}})",
+        R"({"type":"disk","data":{"number":1,"offset":0,"size":416688,)"
+        R"("name":{"text":"\u30b2\u30fc\u30e0 \u30c7\u30a3\u30b9\u30af","bytes":"g1GBW4OAIINmg0KDWINO"},)"
+        R"("media":{"byte":0,"name":"2D"},"write_protected":true,"known":null,)"
+        R"("reason":"no signature","reason_code":"no_signature","truncated_at":null}})",
+        R"({"type":"disk","data":{"number":2,"name":{"text":"MADE-UP 1"},"write_protected":false}})",
+        R"({"type":"disk","data":{"number":3,"name":{"text":"A\u0001\u001b[2J"}}})",
         R"({"type":"file","data":{"disk":2,"name":"PROG","size":20480,"state":"damaged",)"
         R"("read":20480,"read_with_errors":1024,"sectors":[{"c":1,"h":0,"r":3,)"
         R"("problem":"data CRC error","code":"data_crc_error"}]}})",

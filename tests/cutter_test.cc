@@ -228,6 +228,32 @@ TEST(ManualTest, ShowsEveryMessageAsItReads) {
     }
 }
 
+// Names in Shift_JIS are decoded by the system's converter as code page 932
+// reads them, and bytes that are not such text are refused.
+TEST(SystemTest, DecodesShiftJisAsCodePage932) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* text;  // nullptr: refused
+    } cases[] = {
+        {"kana and a space", "\x83\x51\x81\x5B\x83\x80 \x83\x66\x83\x42\x83\x58\x83\x4E",
+         "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 \xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF"},
+        {"half-width kana", "\xB9\xDE\xB0\xD1", "\xEF\xBD\xB9\xEF\xBE\x9E\xEF\xBD\xB0\xEF\xBE\x91"},
+        {"a character of code page 932's own, circled 1", "\x87\x40", "\xE2\x91\xA0"},
+        {"a backslash and a tilde, and control bytes, as ASCII", "\\~\x01\x1B", "\\~\x01\x1B"},
+        {"nothing", "", ""},
+        {"a first byte whose second is cut off", "\x83\x51\x83", nullptr},
+        {"a second byte that no character has", "\x83\x20", nullptr},
+        {"a pair in a row that code page 932 leaves empty", "\x85\x40", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = "unchanged";
+        EXPECT_EQ(d88cut::decodeShiftJis(c.bytes, text), c.text != nullptr);
+        EXPECT_EQ(text, c.text != nullptr ? c.text : "unchanged");
+    }
+}
+
 // A translator's slip shows here: every entry of the English words has its
 // Japanese twin, with the same {names} for the program to fill in.
 TEST(WordsTest, EveryEntryInBothLanguages) {

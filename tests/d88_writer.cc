@@ -41,6 +41,7 @@ void truncateTo(Bytes& bytes, std::size_t length) { bytes.resize(std::min(bytes.
 Bytes buildDisk(const Disk& disk) {
     Bytes out(kDiskHeaderSize, 0);
     std::copy_n(disk.name.begin(), std::min<std::size_t>(disk.name.size(), 16), out.begin());
+    out[0x1A] = disk.writeProtect;
     out[0x1B] = disk.mediaType;
     for (std::size_t t = 0; t < disk.tracks.size() && t < 164; ++t) {
         const Track& track = disk.tracks[t];

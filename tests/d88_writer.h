@@ -32,6 +32,7 @@ struct Disk {
     std::uint8_t mediaType = 0;
     std::vector<Track> tracks;  // by track index; an empty track is left out of the table
     std::optional<std::uint32_t> diskSize;  // default: the size actually written
+    std::uint8_t writeProtect = 0;  // 0x10: write-protected
 };
 
 // The bytes of one disk image, and of a container of several.

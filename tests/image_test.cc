@@ -85,19 +85,24 @@ TEST_F(ImageTest, SelectDiskReadsHeaderFields) {
     Disk first = smallDisk(1);
     first.name = "ABCDEFGHIJKLMNOPQRS";  // more than 16 bytes: only 16 are stored
     first.mediaType = 0x20;
+    first.writeProtect = 0x10;
     Disk second = smallDisk(2);
     second.name = "B2";
     openBytes(buildContainer({first, second}));
     ASSERT_TRUE(image_.selectDisk(0));
     EXPECT_STREQ(image_.diskName(), "ABCDEFGHIJKLMNOP");
     EXPECT_EQ(image_.mediaType(), 0x20);
+    EXPECT_TRUE(image_.writeProtected());
     ASSERT_TRUE(image_.selectDisk(1));
     EXPECT_STREQ(image_.diskName(), "B2");
     EXPECT_EQ(image_.mediaType(), 0);
+    EXPECT_FALSE(image_.writeProtected());
+    ASSERT_TRUE(image_.selectDisk(0));
     for (int index : {2, -1}) {
         SCOPED_TRACE(index);
         EXPECT_FALSE(image_.selectDisk(index));
         EXPECT_EQ(image_.mediaType(), -1);
+        EXPECT_FALSE(image_.writeProtected());
         EXPECT_STREQ(image_.diskName(), "");
         EXPECT_EQ(image_.readSector(0, 0, 0, 1, 3, buffer_.data(), 1024), 0);
     }
