@@ -3,7 +3,8 @@
 // that the page has, else English), puts its words into the page, offers the
 // switch between the two languages, and says in words why the page cannot
 // start where it cannot: no JavaScript modules, no WebAssembly, no Shift_JIS
-// decoder, or the page's script not loaded or failing before it is ready.
+// decoder, the site's page opened from the disk, or the page's script not
+// loaded or failing before it is ready.
 // The words are those of words/en.json and words/ja.json, which the build
 // puts into the page as the data block #words. page.js draws the rest with
 // window.d88cutPage. Plain old JavaScript, so that an old browser runs it to
@@ -119,13 +120,20 @@
       fail(missing);
       return;
     }
+    // The site's page, opened from the disk, cannot load the script and
+    // the program beside it: browsers refuse file:// to modules and fetch.
+    // The one file holds them, and runs from there.
+    var script = document.querySelector('script[type="module"]');
+    if (window.location.protocol === 'file:' && script && script.getAttribute('src')) {
+      fail('start.fromDisk');
+      return;
+    }
     var loading = function () {
       return document.body.getAttribute('data-state') === 'loading';
     };
     window.addEventListener('error', function (event) {
       if (loading()) fail('start.failed', event.message || '');
     });
-    var script = document.querySelector('script[type="module"]');
     if (script) {
       script.addEventListener('error', function () {
         if (loading()) fail('start.notLoaded', script.getAttribute('src') || '');

@@ -52,9 +52,12 @@ function say(key, params = {}) {
 // marked so where it is more than ASCII.
 const named = (text) => ([...text].some((c) => c.codePointAt(0) > 0x7e) ? el('span', { lang: 'ja' }, text) : text);
 
-// A text of the listing: {text}, or {bytes} in base64 where they are not
-// UTF-8, which on these disks means Shift_JIS.
-const textOf = (value) => (value?.bytes !== undefined ? shiftJis.decode(base64(value.bytes)) : value?.text ?? '');
+// A text of the listing as a person reads it: its {text} (which a name in
+// Shift_JIS has beside its {bytes}), else its {bytes} in base64, read as
+// the Shift_JIS of these disks as far as they are. Control characters show
+// as \xHH, as in the text listing.
+const textOf = (value) => (value?.text ?? (value?.bytes !== undefined ? shiftJis.decode(base64(value.bytes)) : ''))
+  .replace(/[\0-\x1f\x7f-\x9f]/g, (c) => `\\x${c.charCodeAt(0).toString(16).toUpperCase().padStart(2, '0')}`);
 
 // Runs main once in a fresh instance made from PROGRAM, with the container
 // in its working folder and an empty output folder /out. Gives the exit
@@ -181,6 +184,39 @@ function verdict(result) {
   return ['whole', say('verdict.whole', { ...params, n: params.whole, count: params.whole })];
 }
 
+// Whether some of a container went unread: it could not be read, or not by
+// the program, or it holds known disks and is cut short or holds more disk
+// images than are read. (A file that is no container often seems cut short.)
+function partUnread(result) {
+  const [kind] = verdict(result);
+  return kind === 'failed' || (kind === 'partial' && (result.listing.disks.some((disk) => disk.truncated_at !== null)
+    || result.listing.notes.some((note) => note.kind === 'disks_beyond_limit')));
+}
+
+// What the batch's result means, told of the files kept: its class and its
+// sentences. Whole only where every file kept is whole, no file of a known
+// disk is missing from them, and every container was read to its end.
+function batchVerdict({ results, kept }) {
+  const counted = (key, count) => say(key, { n: count, count });
+  const notWhole = [...kept.values()].filter((file) => file.state !== 'whole').length;
+  const missing = new Set(results.flatMap((result) => result.listing?.disks ?? []).flatMap((disk) => disk.files)
+    .filter((file) => file.state === 'missing' && !kept.has(file.name)).map((file) => file.name)).size;
+  const unread = results.filter(partUnread).length;
+  const told = [];
+  let kind;
+  if (kept.size === 0) {
+    const known = results.some((result) => result.listing?.disks.some((disk) => disk.known));
+    kind = known || unread > 0 ? 'failed' : 'none';
+    told.push(say(known ? 'batch.noFiles' : 'batch.nothing'));
+  } else {
+    kind = notWhole + missing + unread > 0 ? 'partial' : 'whole';
+    told.push(notWhole > 0 ? counted('batch.notWhole', notWhole) : counted('batch.whole', kept.size));
+    if (missing > 0) told.push(counted('batch.missing', missing));
+  }
+  if (unread > 0) told.push(counted('batch.unread', unread));
+  return [kind, told.flatMap((sentence, i) => (i > 0 ? [t('sentence.gap'), ...sentence] : sentence))];
+}
+
 // The number of a sector's problem: the bytes it holds, or the kind of the
 // record it holds, as the program writes kinds.
 function problemValue(sector) {
@@ -193,15 +229,16 @@ function problemValue(sector) {
 function reasonValue(disk) {
   if (disk.reason_code === 'short_sector') return bytes(disk.reason_value);
   const byte = disk.reason_value ?? 0;
-  return byte > 0x20 && byte < 0x7f ? `“${String.fromCharCode(byte)}”` : `0x${byte.toString(16).toUpperCase().padStart(2, '0')}`;
+  return byte > 0x20 && byte < 0x7f ? t('quoted', { text: String.fromCharCode(byte) })
+    : `0x${byte.toString(16).toUpperCase().padStart(2, '0')}`;
 }
 
 function stateWords(file) {
   const params = { read: bytes(file.read), errors: bytes(file.read_with_errors) };
   const key = file.state === 'incomplete' && file.read_with_errors > 0 ? 'state.incompleteErrors' : `state.${file.state}`;
-  const sectors = (file.sectors ?? []).map((sector) => el('li', {}, `C${sector.c} H${sector.h} R${sector.r}: `,
-    page.has(`problem.${sector.code}`) ? el('span', {}, say(`problem.${sector.code}`, { value: problemValue(sector) }))
-      : el('span', { lang: 'en' }, sector.problem)));
+  const sectors = (file.sectors ?? []).map((sector) => el('li', {}, say('sector', { id: `C${sector.c} H${sector.h} R${sector.r}`,
+    problem: page.has(`problem.${sector.code}`) ? el('span', {}, say(`problem.${sector.code}`, { value: problemValue(sector) }))
+      : el('span', { lang: 'en' }, sector.problem) })));
   return [...say(key, params), sectors.length > 0 ? el('ul', { class: 'sectors' }, sectors) : []];
 }
 
@@ -296,6 +333,10 @@ function render() {
     names: named(batch.chosen.join(', ')) }));
   if (!batch.done) return;
   $('replaced').hidden = batch.number === 1;
+  const [kind, sentences] = batchVerdict(batch);
+  $('verdict').className = `verdict ${kind}`;
+  $('verdict').replaceChildren(...sentences);
+  $('summary').hidden = batch.kept.size === 0;
   $('summary').replaceChildren(...say('result.summary', { n: batch.kept.size, count: batch.kept.size,
     from: t('count.chosen', { n: batch.chosen.length, count: batch.chosen.length }) }));
   const link = $('zip');

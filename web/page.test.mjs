@@ -52,6 +52,13 @@ before(async () => {
   flagged[sector + 8] = 0xb0;
   fs.writeFileSync(at('flagged.d88'), flagged);
   fs.writeFileSync(at('more.d88'), Buffer.concat([fs.readFileSync(at('many.d88')), flagged]));
+  // The damaged container with other names (17 bytes, NUL-padded, at the
+  // start of a disk header): control bytes in disk 1's, Shift_JIS in disk 2's.
+  const named = fs.readFileSync(at('damaged.d88'));
+  const rename = (offset, name) => Buffer.concat([name, Buffer.alloc(17)]).copy(named, offset, 0, 17);
+  rename(0, Buffer.from('NOT\x01KNOWN\x1b[31m'));
+  rename(named.readUInt32LE(0x1c), Buffer.from('8351815b838020836683428358834e', 'hex'));  // ゲーム ディスク
+  fs.writeFileSync(at('names.d88'), named);
   fs.writeFileSync(at('notes.txt'), 'Not a disk image, but a few lines of text.\n'.repeat(40));
   fs.writeFileSync(at('empty.d88'), '');
   const random = Buffer.alloc(100 * 1000 * 1000);
@@ -105,11 +112,13 @@ function commandLineCut(names, joined) {
 }
 
 const singleFile = pathToFileURL(path.join(site, 'd88cut.html')).href;
+const siteOnDisk = pathToFileURL(path.join(site, 'index.html')).href;
 
-// A fresh page in LOCALE, served or (`file`) the one file opened from the
-// disk, after INIT runs in it; the errors it reports are gathered.
-async function openPage({ locale = 'en-US', file = false, init, state = 'ready' } = {}) {
-  const context = await newContext({ locale });
+// A fresh page in LOCALE (and VIEWPORT, where given), served or (`file`)
+// the one file opened from the disk, after INIT runs in it; the errors it
+// reports are gathered.
+async function openPage({ locale = 'en-US', file = false, init, state = 'ready', viewport } = {}) {
+  const context = await newContext({ locale, ...(viewport ? { viewport } : {}) });
   if (init) await context.addInitScript(init);
   const page = await context.newPage();
   const errors = [];
@@ -186,62 +195,72 @@ async function savedIntoFolder(page) {
   }));
 }
 
-// Each case: the files chosen at once, the verdict shown for each, texts
-// the page must show, and the zip's name and number of files (none where
+// Each case: the files chosen at once, the batch's verdict and the verdict
+// shown for each file, texts the page must show, and the zip's name and
+// number of files (none, and no button to save them into a folder, where
 // `count` is not given); in Chromium set to `locale` (en-US where not
 // given), from the site or (`file`) the one file; `first`: a batch chosen
 // before, whose results those of `files` replace. The zip must hold what the
 // command line cuts of `files` one after another, or (`joined`) of them
 // joined into one container.
 const cases = [
-  { name: 'the sample container', files: ['sample.d88'], verdicts: ['whole'], zip: 'sample.zip', count: 49,
-    shows: ['Disk 1, “SAMPLE PROGRAM” (2D): PROGRAM DISK', 'PROGRAM DISKを認識しました.', 'cutting ... QXBG01',
-      'PROGRAM DISK was recognised'], timed: true, keyboard: true },
-  { name: 'a damaged container, offline, saved into a folder', files: ['damaged.d88'], verdicts: ['partial'],
-    zip: 'damaged.zip', count: 11, offline: true, folder: true, screenshot: true,
-    shows: ['not one of the three known disks: no signature',
+  { name: 'the sample container', files: ['sample.d88'], batch: 'whole', verdicts: ['whole'], zip: 'sample.zip', count: 49,
+    shows: ['All 49 files are whole.', 'Disk 1, “SAMPLE PROGRAM” (2D): PROGRAM DISK', 'PROGRAM DISKを認識しました.',
+      'cutting ... QXBG01', 'PROGRAM DISK was recognised'], timed: true, keyboard: true },
+  { name: 'a damaged container, offline, saved into a folder', files: ['damaged.d88'], batch: 'partial',
+    verdicts: ['partial'], zip: 'damaged.zip', count: 11, offline: true, folder: true, screenshot: true,
+    shows: ['2 files are damaged or incomplete: see their state below. 3 files are missing: no chosen file gives them.',
+      'not one of the three known disks: no signature',
       'PROG20,480 bytesincomplete: 10,240 bytes read, the rest are zero bytes', 'QXGT02–missing',
       '9 whole, 0 damaged, 2 incomplete, 3 missing', 'PROG: ファイルの一部を読み込めません.',
       'QXCONG: ファイルを読み込めません.  ← the disk cannot give the file QXCONG at all'] },
-  { name: 'the three disks as three containers', files: ['program.d88', 'disk-a.d88', 'disk-b.d88'],
+  { name: 'names with control bytes and in Shift_JIS', files: ['names.d88'], batch: 'partial', verdicts: ['partial'],
+    zip: 'names.zip', count: 11, shows: ['Disk 1, “NOT\\x01KNOWN\\x1B[31m” (2D)', 'Disk 2, “ゲーム ディスク” (2D)'] },
+  { name: 'the three disks as three containers', files: ['program.d88', 'disk-a.d88', 'disk-b.d88'], batch: 'whole',
     verdicts: ['whole', 'whole', 'whole'], zip: 'd88cut-files.zip', count: 49,
     shows: ['QXBG01', 'disk-a.d88, disk 1'] },
-  { name: 'the sample after a damaged container', files: ['damaged.d88', 'sample.d88'],
-    verdicts: ['partial', 'whole'], zip: 'd88cut-files.zip', count: 49 },
-  { name: 'a damaged container after the sample', files: ['sample.d88', 'damaged.d88'], joined: true,
+  { name: 'the sample after a damaged container', files: ['damaged.d88', 'sample.d88'], batch: 'whole',
+    verdicts: ['partial', 'whole'], zip: 'd88cut-files.zip', count: 49, shows: ['All 49 files are whole.'] },
+  { name: 'a damaged container after the sample', files: ['sample.d88', 'damaged.d88'], joined: true, batch: 'whole',
     verdicts: ['whole', 'partial'], zip: 'd88cut-files.zip', count: 49,
     shows: ['an earlier file gave a better copy: PROG, QXED01', 'PROG20,480 byteswholesample.d88, disk 1',
       'QXGT01500 byteswholedamaged.d88, disk 2'] },
-  { name: 'a sector the drive flagged', files: ['flagged.d88'], verdicts: ['partial'], zip: 'flagged.zip', count: 14,
-    shows: ['PROG20,480 bytesdamaged: every byte read, 1,024 bytes of them from sectors the drive could not read right',
+  { name: 'a sector the drive flagged', files: ['flagged.d88'], batch: 'partial', verdicts: ['partial'], zip: 'flagged.zip',
+    count: 14, shows: ['1 file is damaged or incomplete: see its state below.',
+      'PROG20,480 bytesdamaged: every byte read, 1,024 bytes of them from sectors the drive could not read right',
       'C1 H0 R3: data CRC error', '13 whole, 1 damaged, 0 incomplete, 0 missing'] },
   { name: 'a whole copy before a damaged one, in Japanese', locale: 'ja-JP', files: ['program.d88', 'flagged.d88'],
-    joined: true, verdicts: ['whole', 'partial'], zip: 'd88cut-files.zip', count: 14,
-    shows: ['C1 H0 R3: データの CRC エラー', 'PROG20,480 バイト完全program.d88、ディスク 1'] },
-  { name: 'a whole copy after a damaged one', files: ['flagged.d88', 'program.d88'], verdicts: ['partial', 'whole'],
-    zip: 'd88cut-files.zip', count: 14, shows: ['PROG20,480 byteswholeprogram.d88, disk 1'] },
-  { name: 'a container cut short', files: ['cut-short.d88'], verdicts: ['partial'], zip: 'cut-short.zip', count: 33,
-    shows: ['Disk 3, “SAMPLE B” (2D): not one of the three known disks: no sector C39 H1 R5 N3 on track side 79',
+    joined: true, batch: 'whole', verdicts: ['whole', 'partial'], zip: 'd88cut-files.zip', count: 14,
+    shows: ['取り出したファイルはすべて完全です（14 個）。', 'C1 H0 R3：データの CRC エラー',
+      'PROG20,480 バイト完全program.d88、ディスク 1'] },
+  { name: 'a whole copy after a damaged one', files: ['flagged.d88', 'program.d88'], batch: 'whole',
+    verdicts: ['partial', 'whole'], zip: 'd88cut-files.zip', count: 14, shows: ['PROG20,480 byteswholeprogram.d88, disk 1'] },
+  { name: 'a container cut short', files: ['cut-short.d88'], batch: 'partial', verdicts: ['partial'], zip: 'cut-short.zip',
+    count: 33, shows: ['All 33 files are whole. 1 chosen file was not read in full: see below.',
+      'Disk 3, “SAMPLE B” (2D): not one of the three known disks: no sector C39 H1 R5 N3 on track side 79',
       'The file is cut short: it ends inside disk image 3', 'The file ends 208,344 bytes into this disk image of 416,688 bytes'] },
-  { name: '64 disk images', files: ['many.d88'], verdicts: ['whole'], zip: 'many.zip', count: 49, timed: true,
+  { name: '64 disk images', files: ['many.d88'], batch: 'whole', verdicts: ['whole'], zip: 'many.zip', count: 49, timed: true,
     shows: ['Disk 64, “MADE-UP 73” (2D): PROGRAM DISK'] },
-  { name: 'more than 64 disk images', files: ['more.d88'], verdicts: ['partial'], zip: 'more.zip', count: 49,
-    shows: ['the disk images after the 64th are not read: to cut them'] },
-  { name: 'a text file', files: ['notes.txt'], verdicts: ['none'], shows: ['No known disk in this file'] },
-  { name: 'an empty file', files: ['empty.d88'], verdicts: ['none'], shows: ['The file is empty'] },
-  { name: '100 MB of random bytes', files: ['random.bin'], verdicts: ['none'], timed: true },
-  { name: 'a file too large', files: ['huge.d88', 'sample.d88'], verdicts: ['failed', 'whole'], zip: 'd88cut-files.zip',
-    count: 49, shows: ['Too large: the page holds the whole file in memory and takes at most 256 MiB'] },
-  { name: 'a file the browser cannot read', files: ['sample.d88'], verdicts: ['failed'], unreadable: true,
+  { name: 'more than 64 disk images', files: ['more.d88'], batch: 'partial', verdicts: ['partial'], zip: 'more.zip',
+    count: 49, shows: ['1 chosen file was not read in full', 'the disk images after the 64th are not read: to cut them'] },
+  { name: 'a text file', files: ['notes.txt'], batch: 'none', verdicts: ['none'],
+    shows: ['Nothing recognised: no chosen file holds', 'No known disk in this file'] },
+  { name: 'an empty file', files: ['empty.d88'], batch: 'none', verdicts: ['none'], shows: ['The file is empty'] },
+  { name: '100 MB of random bytes', files: ['random.bin'], batch: 'none', verdicts: ['none'], timed: true },
+  { name: 'a file too large', files: ['huge.d88', 'sample.d88'], batch: 'partial', verdicts: ['failed', 'whole'],
+    zip: 'd88cut-files.zip', count: 49,
+    shows: ['Too large: the page holds the whole file in memory and takes at most 256 MiB'] },
+  { name: 'a file the browser cannot read', files: ['sample.d88'], batch: 'failed', verdicts: ['failed'], unreadable: true,
     shows: ['Not readable: the browser could not read this file (The file could not be read.)'] },
-  { name: 'in Japanese, a second batch', locale: 'ja-JP', first: ['sample.d88'], files: ['damaged.d88'],
+  { name: 'in Japanese, a second batch', locale: 'ja-JP', first: ['sample.d88'], files: ['damaged.d88'], batch: 'partial',
     verdicts: ['partial'], zip: 'damaged.zip', count: 11,
-    shows: ['ディスク 2「DAMAGED PROGRAM」（2D）: PROGRAM DISK', '不完全: 10,240 バイトを読みました。残りは 0 のバイトです',
+    shows: ['ディスク 2「DAMAGED PROGRAM」（2D）：PROGRAM DISK', '不完全：10,240 バイトを読みました。残りは 0 で埋めています',
       'damaged.d88、ディスク 2'] },
   { name: 'the one file, from the disk, offline', file: true, offline: true, files: ['damaged.d88', 'sample.d88'],
-    verdicts: ['partial', 'whole'], zip: 'd88cut-files.zip', count: 49, shows: ['sample.d88, disk 1'], timed: true },
-  { name: 'the one file in Japanese', file: true, locale: 'ja-JP', files: ['damaged.d88'], verdicts: ['partial'],
-    zip: 'damaged.zip', count: 11, shows: ['欠落: ディスクから取り出せません'] },
+    batch: 'whole', verdicts: ['partial', 'whole'], zip: 'd88cut-files.zip', count: 49, shows: ['sample.d88, disk 1'],
+    timed: true },
+  { name: 'the one file in Japanese', file: true, locale: 'ja-JP', files: ['damaged.d88'], batch: 'partial',
+    verdicts: ['partial'], zip: 'damaged.zip', count: 11, shows: ['欠落：ディスクから取り出せません'] },
 ];
 
 for (const c of cases) {
@@ -263,7 +282,8 @@ for (const c of cases) {
       await page.context().setOffline(false);
     }
     if (c.timed) console.log(`${c.name}: ${took.toFixed(0)} ms from choosing to listed (the page: ${await page.textContent('#status')})`);
-    assert.deepEqual(await page.$$eval('.verdict', (all) => all.map((p) => p.classList[1])), c.verdicts);
+    assert.equal(await page.getAttribute('#verdict', 'class'), `verdict ${c.batch}`);
+    assert.deepEqual(await page.$$eval('.container .verdict', (all) => all.map((p) => p.classList[1])), c.verdicts);
     const shown = await page.textContent('#result');
     for (const text of c.shows ?? []) assert.ok(shown.includes(text), `${text}\nnot in\n${shown}`);
     await speaks(page, opened.lang);
@@ -275,6 +295,7 @@ for (const c of cases) {
     const expected = c.unreadable ? {} : commandLineCut(c.files.filter((f) => f !== 'huge.d88'), c.joined);
     assert.equal(Object.keys(expected).length, c.count ?? 0);
     assert.deepEqual(await zipOffered(page, c.keyboard), c.count === undefined ? null : { name: c.zip, files: expected });
+    assert.equal(await page.isVisible('#folder'), c.count !== undefined);
     if (c.folder) assert.deepEqual(await savedIntoFolder(page), expected);
     assert.deepEqual(errors, []);
     await page.context().close();
@@ -282,8 +303,9 @@ for (const c of cases) {
 }
 
 // Where the page cannot start, it says why: each case opens the page
-// (served, or the one file) after `init` runs in it, or with JavaScript off,
-// or with its script not found, and expects the page's words for the reason.
+// (served, the one file, or the site's page from the disk) after `init`
+// runs in it, or with JavaScript off, or with its script not found, and
+// expects the page's words for the reason.
 const broken = [
   { name: 'no WebAssembly', init: () => { delete window.WebAssembly; }, says: 'start.noWasm' },
   { name: 'no WebAssembly, the one file', file: true, init: () => { delete window.WebAssembly; }, says: 'start.noWasm' },
@@ -291,6 +313,7 @@ const broken = [
   { name: 'the script not found', route: '**/page.js', says: 'start.notLoaded' },
   { name: 'the program not found', route: '**/d88cut.wasm', says: 'start.noProgram' },
   { name: 'JavaScript off', javaScriptEnabled: false, state: 'off', says: 'noscript' },
+  { name: 'the site\'s page opened from the disk', url: siteOnDisk, says: 'start.fromDisk' },
 ];
 
 for (const c of broken) {
@@ -299,13 +322,40 @@ for (const c of broken) {
     if (c.init) await context.addInitScript(c.init);
     if (c.route) await context.route(c.route, (route) => route.fulfill({ status: 404 }));
     const page = await context.newPage();
-    await page.goto(c.file ? singleFile : origin);
+    await page.goto(c.url ?? (c.file ? singleFile : origin));
     await page.waitForSelector(`body[data-state="${c.state ?? 'broken'}"]`);
     const said = await page.locator(c.javaScriptEnabled === false ? 'noscript' : '#status').innerText();
     assert.ok(said.includes(words.en[c.says].split('{')[0]), said);
     await context.close();
   });
 }
+
+// What keeps the page from reading at WIDTH: how far it runs past its right
+// edge, the disks whose list numbers them a second time, and the texts of
+// the results that a column too narrow would break inside a word (each is
+// measured with its words kept whole).
+async function cramped(page) {
+  return page.evaluate(() => {
+    const shown = [...document.querySelectorAll('#result :is(p, h3, h4, li, td)')].filter((e) => e.offsetParent);
+    for (const e of shown) Object.assign(e.style, { overflowWrap: 'normal', wordBreak: 'normal' });
+    const broken = shown.filter((e) => e.scrollWidth > e.clientWidth + 1).map((e) => e.textContent.slice(0, 60));
+    const overflow = document.documentElement.scrollWidth - window.innerWidth;
+    for (const e of shown) Object.assign(e.style, { overflowWrap: '', wordBreak: '' });
+    const numbered = [...document.querySelectorAll('.disks > li')].filter((li) => getComputedStyle(li).display === 'list-item'
+      && getComputedStyle(li).listStyleType !== 'none').length;
+    return { overflow: Math.max(overflow, 0), numbered, broken };
+  });
+}
+
+test('reads on a phone 360 px wide and on a desktop, in both languages', async () => {
+  for (const [locale, width] of [['en-US', 360], ['ja-JP', 360], ['en-US', 900], ['ja-JP', 900]]) {
+    const opened = await openPage({ locale, viewport: { width, height: 800 } });
+    await choose(opened, ['names.d88', 'flagged.d88']);
+    assert.deepEqual(await cramped(opened.page), { overflow: 0, numbered: 0, broken: [] }, `${locale}, ${width} px`);
+    assert.deepEqual(opened.errors, []);
+    await opened.page.context().close();
+  }
+});
 
 test('the language switch holds across reloads, from the disk too, and without storage', async () => {
   for (const [file, init] of [[false], [true], [true, () => {
@@ -329,7 +379,8 @@ test('the language switch holds across reloads, from the disk too, and without s
 });
 
 test('asks nothing of any other origin, and weighs at most 150 KiB gzip', () => {
-  const elsewhere = requests.filter((url) => !url.startsWith(`${origin}/`) && url !== singleFile && !/^(blob|data):/.test(url));
+  const elsewhere = requests.filter((url) => !url.startsWith(`${origin}/`) && !url.startsWith(pathToFileURL(`${site}/`).href)
+    && !/^(blob|data):/.test(url));
   assert.deepEqual(elsewhere, []);
   const weight = (file) => gzipSync(fs.readFileSync(path.join(site, file)), { level: 9 }).length;
   let total = 0;
