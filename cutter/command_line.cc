@@ -1,6 +1,7 @@
 // The command line: the options, the help, what is wrong with a command
 // line, and the run of one: a cut of one container, or a listing of one or
 // more.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -173,9 +174,7 @@ int usage(Run& run, const CommandLine& line, const char* program) {
         }
         if (line.valueMissing != nullptr) {
             hint("hint.needs-value", {{"option", line.valueMissing}});
-        } else if (line.paths.size() > unknown + 1) {
-            hint("hint.one-container", {{"count", std::to_string(line.paths.size() - unknown)}});
-        } else if (line.paths.size() == 1 && line.encoding != nullptr) {
+        } else if (line.paths.size() > unknown && line.encoding != nullptr) {
             hint("hint.encoding", {{"value", line.encoding}});
         }
     }
@@ -197,7 +196,7 @@ int cutDropped(Run& run, const char* path) {
     const std::string fileText(file.begin(), file.end());
     const std::string folderText(folder.begin(), folder.end());
     if (error) {
-        return runContainer(run, path, nullptr, false);
+        return runContainer(run, path, path, nullptr, false);
     }
     if (folderText != run.folder) {
         if (!run.names.empty() || !run.folder.empty()) {
@@ -207,7 +206,7 @@ int cutDropped(Run& run, const char* path) {
         run.otherFolders.erase(folderText);
         run.folder = folderText;
     }
-    return runContainer(run, fileText.c_str(), folderText.c_str(), false);
+    return runContainer(run, fileText.c_str(), fileText.c_str(), folderText.c_str(), false);
 }
 
 // The run of a command line; the result is the exit status.
@@ -236,27 +235,42 @@ int runCommandLine(Run& run, int argc, const char* const* argv) {
             encodingKnown = true;
         }
     }
-    // A cut takes one container; a listing one or more, and so do files
-    // dropped onto the program.
+    // Files dropped onto the program together are cut each into its own
+    // folder.
     const bool dropped = run.ownConsole && !run.listing() && line.directory == nullptr &&
                          line.paths.size() > 1;
-    const bool pathsRight =
-        run.listing() || dropped ? !line.paths.empty() : line.paths.size() == 1;
-    if (line.valueMissing != nullptr || !pathsRight || !encodingKnown) {
+    if (line.valueMissing != nullptr || line.paths.empty() || !encodingKnown) {
         return usage(run, line, (argc > 0 && argv[0] != nullptr) ? argv[0] : "d88cut");
     }
     catchInterrupts();
-    int status = 0;
     run.containerCount = static_cast<int>(line.paths.size());
+    // Every container is named from where the run started, also once the
+    // output folder is entered; and none of them may be written over (the
+    // one at hand is known by its open file).
+    std::vector<std::string> openPaths;
     for (const char* path : line.paths) {
-        const bool mayBeOption = run.containerCount == 1 && !line.dashed.empty();
-        if ((dropped ? cutDropped(run, path)
-                     : runContainer(run, path, line.directory, mayBeOption)) != 0) {
-            status = 1;
+        std::error_code error;
+        const std::u8string whole = std::filesystem::absolute(pathOf(path), error).u8string();
+        const bool entered = line.directory != nullptr && !run.listing() && !error;
+        openPaths.push_back(entered ? std::string(whole.begin(), whole.end()) : std::string(path));
+        if (FileIdentity identity; !run.listing() && line.paths.size() > 1 && identifyPath(path, identity)) {
+            run.containerFiles.push_back(identity);
         }
-        ++run.containerIndex;
     }
-    status = withOutputChecked(status);
+    for (std::size_t i = 0; i < line.paths.size(); ++i) {
+        const char* path = line.paths[i];
+        const bool mayBeOption =
+            std::find(line.dashed.begin(), line.dashed.end(), path) != line.dashed.end();
+        const int status = dropped ? cutDropped(run, path)
+                                   : runContainer(run, path, openPaths[i].c_str(), line.directory,
+                                                  mayBeOption);
+        ++run.containerIndex;
+        if (status < 0 && !dropped) {
+            break;  // the output folder could not be entered
+        }
+    }
+    printRunEnd(run, run.status());
+    const int status = withOutputChecked(run.status());
     if (!run.listing() && run.containersCut > 0 && run.toPerson()) {
         printClosingLine(run);
     }

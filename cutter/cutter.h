@@ -52,12 +52,35 @@ enum class Encoding { Auto, Utf8, ShiftJis };
 // would give as text lines or as JSON Lines.
 enum class Mode { Cut, List, Json };
 
-// A copy of a catalogued name that this run wrote: how whole it was, and
-// where it came from.
-struct Written {
-    FileState state;  // whole, damaged or incomplete
-    int disk;         // its disk's number in its container
+// Where a copy of a catalogued name came from: its container, by its path
+// as given and its number in the run (from 1), and its disk's number in it.
+struct Source {
     std::string container;
+    int containerNumber = 0;
+    int disk = 0;
+};
+
+// What the folder holds of a catalogued name (in a listing: would hold):
+// the best bytes that the run has seen of it, each with how well it was
+// given and by which copy (an index into Run::sources, -1 where lost).
+struct Kept {
+    FileState state = FileState::Missing;  // missing: nothing
+    std::vector<std::uint8_t> bytes;
+    std::vector<Given> given;
+    std::vector<int> from;
+    // The sectors that no copy gave clean, and the kind of disk they are on.
+    std::vector<SectorProblem> sectors;
+    DiskKind kind = DiskKind::ProgramDisk;
+};
+
+// What became of a copy of a name that the disk gave.
+enum class Fate {
+    First,      // the first copy of the name: written
+    Merged,     // merged with what the folder held, which it changed: written
+    NothingNew, // merged, but it changed nothing: not written
+    Replaces,   // not merged, and better: written in place of the other
+    Stays,      // not merged, and the folder's copy is better: not written
+    NotWritten, // it could not be written
 };
 
 // The state of one run of the tool. runCutter makes one for each command
@@ -69,26 +92,34 @@ struct Run {
     bool verbose = false;
     Encoding encoding = Encoding::Auto;
 
-    // The container at hand, as it was given, for messages, and as the
-    // system knows it, so that no output name that stands for it is ever
-    // written; and what the run learnt of it so far.
+    // The container at hand, as it was given, for messages, and what the
+    // run learnt of it so far.
     std::string containerPath;
     int containerIndex = 0;  // among the containers of the command line
     int containerCount = 1;
-    FileIdentity container;
     bool containerReadReported = false;
     int disk = 0;  // the number of the disk at hand, from 1
+    DiskKind kind = DiskKind::ProgramDisk;  // of the known disk at hand
     Tally tally;
     // Set when the container at hand could not be read, or a catalogued
-    // file of it could not be read whole or not written: its status is 1.
+    // file of it could not be read whole or not written: its own status is 1.
     bool failed = false;
+    // Set when anything failed that makes the run's status 1 whatever the
+    // folder holds at its end: a container that could not be opened or read,
+    // a folder not entered, a file not written, a disk cut off before its
+    // identification sector.
+    bool runFailed = false;
+    // Every container of the run as the system knows it, so that no output
+    // name that stands for one of them is ever written.
+    std::vector<FileIdentity> containerFiles;
 
-    // Each catalogued name that this cut wrote, with the copy it holds, or
-    // tried and could not write (nullopt). A name this run wrote is not the
-    // container, needs no second look, and has no temporary file left; a
-    // later copy that ranks lower does not replace it. (Relative to the
-    // output folder, the current directory while it is cut.)
-    using Names = std::map<std::string, std::optional<Written>, std::less<>>;
+    // Each copy of a catalogued name that the run met, in order.
+    std::vector<Source> sources;
+    // What the folder holds of each catalogued name met. A name this run
+    // wrote is no container, needs no second look, and has no temporary file
+    // left. (Relative to the output folder, the current directory while it
+    // is cut.)
+    using Names = std::map<std::string, Kept, std::less<>>;
     Names names;
     // Files dropped together onto the program are cut each into the folder
     // that holds it, as one run: the folder of `names`, and the names of the
@@ -97,6 +128,7 @@ struct Run {
     std::map<std::string, Names> otherFolders;
     std::vector<std::string> containers;  // each container cut, as given
     bool knownDisk = false;
+    std::optional<std::string> directoryEntered;  // the output folder, once entered
     int containersCut = 0;  // whose folder was entered and disks were cut
     // What standard output and standard error show text on, asked once.
     std::optional<Screen> screens[2];
@@ -121,19 +153,34 @@ struct Run {
     // anywhere else, into pipes and files always.
     Language language(std::FILE* stream);
     std::optional<bool> japanese;  // the person's setting, asked once
-    // The copy of `name` that this run wrote, or nullptr.
-    const Written* wrote(std::string_view name) const;
+    // What this cut wrote of `name`, or nullptr.
+    const Kept* wrote(std::string_view name) const;
+    // The status of the run: 1 when a failure says so, or a name met is not
+    // held whole at its end.
+    int status() const;
 };
 
 // Runs the command line; the result is the exit status.
 int runCutter(int argc, const char* const* argv);
 
-// Cuts or lists the container at `path` (into `directory` when one is
-// given); the result is its status. A path that `mayBeOption` was perhaps
-// meant as an option.
-int runContainer(Run& run, const char* path, const char* directory, bool mayBeOption);
+// Cuts or lists the container given as `path`, opened as `openPath` (the
+// same file, named from where the run started), into `directory` when one is
+// given; the result is its own status, or -1 when the folder could not be
+// entered, which ends the run. A path that `mayBeOption` was perhaps meant
+// as an option.
+int runContainer(Run& run, const char* path, const char* openPath, const char* directory,
+                 bool mayBeOption);
+// The name of a known disk: "PROGRAM DISK", "DISK A" or "DISK B".
+const char* knownDiskName(DiskKind kind);
 
 void runCatalog(Run& run, DiskKind kind);
+// What the folder holds of `file`'s name once this copy of it, whose bytes
+// are `bytes` (nullptr where missing), is met; `fate` tells what became of
+// the copy, and `write` writes what changed (true when written).
+const Kept& meetCopy(Run& run, const FileReport& file, const std::uint8_t* bytes, Fate& fate,
+                     const std::function<bool(const Kept&)>& write);
+// The copies that gave bytes now held, in the order met.
+std::vector<const Source*> sourcesOf(const Run& run, const Kept& kept);
 bool extractRaw(Run& run, const char* name, int trackIndex, int c, int h, int r, int n, int offset,
                 int size);
 bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int r, int offset,

@@ -1,6 +1,7 @@
 // The container and its disks: opening the container, identifying each disk
 // image, and the loop that hands every known disk to its catalog, for a cut
 // and for a listing alike. What it learns goes to the printers.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -126,41 +127,70 @@ std::string whyNotOpened(const char* path) {
     }
 }
 
-// Selects the `index`-th disk image and tells what it is.
-DiskReport examineDisk(Run& run, int index, std::int64_t fileSize, const KnownDisk*& known) {
+// True when the identification read of the current disk, the latest run,
+// ran into the end of the file: a sector header or the sector's data could
+// not be read whole because the file ended.
+bool idReadRanIntoFileEnd() {
+    const std::span<const d88::RunStep> steps = diskImage.lastRun();
+    if (steps.empty()) {
+        return false;
+    }
+    const d88::RunStep& step = steps.front();
+    return step.miss == d88::Miss::PastFileEnd ||
+           (step.miss == d88::Miss::None && step.copied < std::min(step.dataSize, step.chunk));
+}
+
+// Selects the `index`-th disk image and tells what it is. `fileSize` is the
+// container's length, asked here where it is needed and not yet known (-2).
+DiskReport examineDisk(Run& run, int index, std::int64_t& fileSize, const KnownDisk*& known) {
     (void)diskImage.selectDisk(index);
     diskImage.setSectorRange(kFirstSector, kLastSector);
     known = identifyCurrentDisk();
     DiskReport disk;
+    disk.number = index + 1;
+    disk.offset = diskImage.diskOffset();
+    disk.statedSize = diskImage.statedDiskSize();
+    disk.readsToEnd = diskImage.readsToEnd();
+    disk.readSize = diskImage.diskSize();
+    disk.name = diskImage.diskName();
+    disk.media = diskImage.mediaType();
+    disk.writeProtected = diskImage.writeProtected();
+    // A disk cut off before its identification sector may be any disk: its
+    // loss is a failure of the run.
+    const bool ranIntoEnd = known == nullptr && idReadRanIntoFileEnd();
+    if (ranIntoEnd && fileSize == -2) {
+        fileSize = diskImage.fileSize();
+    }
+    if (fileSize >= 0 && disk.offset >= 0 && disk.offset + disk.statedSize > fileSize) {
+        disk.truncatedAt = fileSize - disk.offset;
+        disk.endsBeforeId = ranIntoEnd;
+    }
     bool failed = containerReadFailed(run);
-    if (!failed && known == nullptr && (run.listing() || run.verbose)) {
+    if (!failed && known == nullptr && !disk.endsBeforeId && (run.listing() || run.verbose)) {
         whyNotRecognised(disk);
         failed = containerReadFailed(run);
     }
     if (failed) {
         known = nullptr;
+        disk.endsBeforeId = false;
         disk.reason = "read error";
         disk.reasonCode = "read_error";
         disk.reasonValue = -1;
+    } else if (disk.endsBeforeId) {
+        disk.reason = "the file ends before its identification sector";
+        disk.reasonCode = "ends_before_identification";
+        run.failed = true;
+        run.runFailed = true;
     }
-    disk.number = index + 1;
-    disk.offset = diskImage.diskOffset();
-    disk.statedSize = diskImage.statedDiskSize();
-    disk.name = diskImage.diskName();
-    disk.media = diskImage.mediaType();
-    disk.writeProtected = diskImage.writeProtected();
     if (known != nullptr) {
         disk.known = known->name;
         disk.message = &known->message;
-    }
-    if (fileSize >= 0 && disk.offset >= 0 && disk.offset + disk.statedSize > fileSize) {
-        disk.truncatedAt = fileSize - disk.offset;
     }
     return disk;
 }
 
 // Cuts or lists the disks of the open container, `fileSize` bytes long
-// (-1 where that is not asked).
+// (-2 where that is not asked yet).
 void runDisks(Run& run, std::int64_t fileSize) {
     const int count = diskImage.diskCount();
     if (count == 0 && fileSize >= 0 && fileSize < d88::kDiskHeaderSize) {
@@ -213,9 +243,32 @@ bool Run::writesUtf8(std::FILE* stream) {
            (encoding == Encoding::Auto && screen(stream) == Screen::Utf8Terminal);
 }
 
-const Written* Run::wrote(std::string_view name) const {
+const Kept* Run::wrote(std::string_view name) const {
     const auto found = names.find(name);
-    return found != names.end() && found->second ? &*found->second : nullptr;
+    return !listing() && found != names.end() && found->second.state != FileState::Missing
+               ? &found->second
+               : nullptr;
+}
+
+int Run::status() const {
+    const auto allWhole = [](const Names& held) {
+        return std::all_of(held.begin(), held.end(),
+                           [](const auto& name) { return name.second.state == FileState::Whole; });
+    };
+    bool whole = allWhole(names);
+    for (const auto& [path, held] : otherFolders) {
+        whole = whole && allWhole(held);
+    }
+    return runFailed || !whole ? 1 : 0;
+}
+
+const char* knownDiskName(DiskKind kind) {
+    for (const KnownDisk& known : kKnownDisks) {
+        if (known.kind == kind) {
+            return known.name;
+        }
+    }
+    return "";
 }
 
 bool containerReadFailed(Run& run) {
@@ -225,6 +278,7 @@ bool containerReadFailed(Run& run) {
     }
     diskImage.clearSystemError();
     run.failed = true;
+    run.runFailed = true;
     if (!run.containerReadReported) {
         run.containerReadReported = true;
         (void)std::fflush(stdout);
@@ -235,9 +289,9 @@ bool containerReadFailed(Run& run) {
     return true;
 }
 
-int runContainer(Run& run, const char* path, const char* directory, bool mayBeOption) {
+int runContainer(Run& run, const char* path, const char* openPath, const char* directory,
+                 bool mayBeOption) {
     run.containerPath = path;
-    run.container = {};
     run.containerReadReported = false;
     run.failed = false;
     run.tally = {};
@@ -245,11 +299,13 @@ int runContainer(Run& run, const char* path, const char* directory, bool mayBeOp
     // The container's identity is taken at once, so that no output name can
     // ever stand for it; where the system cannot tell it, nothing is cut. A
     // listing writes nowhere, so it needs none.
-    if (!openContainer(diskImage, path) ||
-        (!run.listing() && !identify(diskImage.file(), run.container))) {
+    FileIdentity identity;
+    if (!openContainer(diskImage, openPath) ||
+        (!run.listing() && !identify(diskImage.file(), identity))) {
         const std::string why =
-            diskImage.file() != nullptr ? systemWords(errno) : whyNotOpened(path);
+            diskImage.file() != nullptr ? systemWords(errno) : whyNotOpened(openPath);
         (void)diskImage.open(nullptr);
+        run.runFailed = true;
         printContainer(run, -1);
         putMessage(run, stderr, nullptr, kCannotOpenMessage);
         explain(run, path, why);
@@ -262,19 +318,24 @@ int runContainer(Run& run, const char* path, const char* directory, bool mayBeOp
         printContainerEnd(run, 1);
         return 1;
     }
+    run.containerFiles.push_back(identity);
     // Where the disks are said to run past the end of the file: a listing
     // and a person are told.
     const std::int64_t fileSize =
-        run.listing() || run.verbose || run.toPerson() ? diskImage.fileSize() : -1;
-    printContainer(run, fileSize);
+        run.listing() || run.verbose || run.toPerson() ? diskImage.fileSize() : -2;
+    printContainer(run, fileSize >= 0 ? fileSize : -1);
     (void)containerReadFailed(run);  // in the scan of its disk headers
-    // The container is opened before the output folder is entered; a
-    // listing enters none.
-    if (directory != nullptr && !run.listing() && !enterDirectory(directory)) {
-        const int error = errno;
-        putMessage(run, stderr, directory, kCannotEnterMessage);
-        explain(run, directory, systemWords(error));
-        return 1;
+    // The output folder is entered once, after the first container that
+    // opens; a listing enters none.
+    if (directory != nullptr && !run.listing() && run.directoryEntered != directory) {
+        if (!enterDirectory(directory)) {
+            const int error = errno;
+            putMessage(run, stderr, directory, kCannotEnterMessage);
+            explain(run, directory, systemWords(error));
+            run.runFailed = true;
+            return -1;
+        }
+        run.directoryEntered = directory;
     }
     ++run.containersCut;
     run.containers.push_back(run.containerPath);

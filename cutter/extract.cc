@@ -44,114 +44,101 @@ Problem flaggedAs(std::uint8_t status) {
     }
 }
 
-bool brokeOff(const d88::RunStep& step) { return step.copied < step.chunk; }
+// The status by which the drive marks a sector of deleted data.
+constexpr std::uint8_t kStatusDeletedData = 0x10;
 
-// Why the latest run broke off at `step`.
-SectorProblem brokenAt(const d88::RunStep& step) {
-    SectorProblem problem{step.c, step.h, step.r, Problem::NotOnDisk, 0};
-    if (step.miss == d88::Miss::PastFileEnd ||
-        (step.miss == d88::Miss::None && step.dataSize >= step.chunk)) {
-        problem.problem = Problem::PastFileEnd;
-    } else if (step.miss == d88::Miss::None) {
-        problem = {step.c, step.h, step.r, Problem::Holds, step.dataSize};
+// Why `step` gave fewer bytes than its chunk, where the drive did not flag it.
+SectorProblem shortfallOf(const d88::RunStep& step) {
+    SectorProblem problem{step.c, step.h, step.r, Problem::NotOnDisk};
+    switch (step.miss) {
+        case d88::Miss::NoTrack:
+            problem.r = 0;
+            problem.problem = Problem::NoTrackSide;
+            break;
+        case d88::Miss::NotOnTrack:
+            if (step.otherSizeCode >= 0) {
+                problem.problem = Problem::OtherSize;
+                problem.value = step.otherSizeCode;
+            }
+            break;
+        case d88::Miss::PastFileEnd:
+            problem.problem = Problem::PastFileEnd;
+            break;
+        case d88::Miss::None:
+            // Found: the file ended inside its data, or it holds less.
+            if (step.copied < std::min(step.dataSize, step.chunk)) {
+                problem.problem = Problem::PastFileEnd;
+            } else {
+                problem.problem = Problem::Holds;
+                problem.value = step.copied;
+            }
+            break;
     }
     return problem;
 }
 
-// Records what the latest run, which counted `read` bytes, gave of the file
-// that is `length` bytes of its data from `from` on: how many of its first
-// bytes were read, how many of those came from flagged sectors (each named),
-// and the sector at which the run broke off where that cut the file short.
-void account(FileReport& file, int read, int from, int length) {
-    const std::span<const d88::RunStep> steps = diskImage.lastRun();
+// Records what the latest run gave of the file that is `length` bytes of
+// its data from `from` on (bytes past the run are lost): byte by byte how
+// it was given, how many were given and how many of those came from flagged
+// sectors, and each sector that failed it. A track side that is not on the
+// disk is told once.
+void account(FileReport& file, int from, int length) {
     file.size = length;
-    file.read = std::clamp(read - from, 0, length);
-    const int to = from + file.read;
+    file.given.assign(static_cast<std::size_t>(length), Given::Lost);
     int at = 0;
-    for (const d88::RunStep& step : steps) {
-        if (brokeOff(step)) {
-            break;
-        }
-        const int overlap = std::min(at + step.chunk, to) - std::max(at, from);
-        if (overlap > 0 && d88::isFlagged(step.status)) {
-            file.readWithErrors += overlap;
-            file.sectors.push_back({step.c, step.h, step.r, flaggedAs(step.status), 0});
+    for (const d88::RunStep& step : diskImage.lastRun()) {
+        const int low = std::max(at, from);
+        const int high = std::min(at + step.chunk, from + length);
+        const int givenTo = std::min(at + step.copied, high);
+        const bool flagged = d88::isFlagged(step.status) && step.miss == d88::Miss::None;
+        if (low < high) {
+            for (int i = low; i < givenTo; ++i) {
+                file.given[static_cast<std::size_t>(i - from)] = flagged ? Given::Flagged : Given::Clean;
+            }
+            if (step.status == kStatusDeletedData && step.miss == d88::Miss::None) {
+                file.deleted.push_back({step.c, step.h, step.r});
+            }
+            SectorProblem problem{step.c, step.h, step.r, flaggedAs(step.status)};
+            if (flagged && givenTo < high) {
+                problem.value = step.copied;
+            } else if (!flagged && givenTo < high) {
+                problem = shortfallOf(step);
+            }
+            problem.at = low - from;
+            problem.length = high - low;
+            const bool sameSide = !file.sectors.empty() && problem.problem == Problem::NoTrackSide &&
+                                  file.sectors.back().problem == Problem::NoTrackSide &&
+                                  file.sectors.back().c == problem.c && file.sectors.back().h == problem.h;
+            if (sameSide) {
+                file.sectors.back().length += problem.length;
+            } else if (flagged || givenTo < high) {
+                file.sectors.push_back(problem);
+            }
         }
         at += step.chunk;
     }
-    if (file.read < length && !steps.empty() && brokeOff(steps.back())) {
-        file.sectors.push_back(brokenAt(steps.back()));
-    }
+    file.read = static_cast<int>(std::count_if(file.given.begin(), file.given.end(),
+                                               [](Given given) { return given != Given::Lost; }));
+    file.readWithErrors =
+        static_cast<int>(std::count(file.given.begin(), file.given.end(), Given::Flagged));
     file.state = file.read < length        ? FileState::Incomplete
                  : file.readWithErrors > 0 ? FileState::Damaged
                                            : FileState::Whole;
 }
 
-// True when the latest run, which counted `read` bytes, gave anything; if
-// not, says why in `file`.
-bool gaveAnything(Run& run, FileReport& file, int read) {
+// True when a read or seek of the container failed in the latest run: what
+// it left is no picture of the disk, and gives no file.
+bool readFailed(Run& run, FileReport& file) {
     if (containerReadFailed(run)) {
         file.cause = Cause::ReadError;
-        return false;
+        return true;
     }
-    const std::span<const d88::RunStep> steps = diskImage.lastRun();
-    if (read == 0 && !steps.empty() && brokeOff(steps.front())) {
-        file.sectors.push_back(brokenAt(steps.front()));
-    }
-    return read > 0;
-}
-
-int rank(FileState state) {
-    switch (state) {
-        case FileState::Whole:
-            return 3;
-        case FileState::Damaged:
-            return 2;
-        case FileState::Incomplete:
-            return 1;
-        case FileState::Missing:
-            break;
-    }
-    return 0;
+    return false;
 }
 
 void count(Run& run, const FileReport& file) {
     ++run.tally.files[static_cast<int>(file.state)];
     run.failed = run.failed || file.state != FileState::Whole;
-}
-
-// What a run does with a catalogued file that the disk gave, its `file.size`
-// bytes at `bytes`: a cut writes it, unless a better copy that this run
-// wrote stands under its name, then tells what is wrong with it; a listing
-// describes it.
-bool fileGiven(Run& run, const FileReport& file, const std::uint8_t* bytes) {
-    count(run, file);
-    if (run.listing()) {
-        printFile(run, file, nullptr);
-        return true;
-    }
-    const Written* earlier = run.wrote(file.name);
-    if (earlier != nullptr && rank(earlier->state) > rank(file.state)) {
-        (void)std::printf(kCuttingFormat, file.name);
-        printFile(run, file, earlier);
-        return false;
-    }
-    if (!writeOutputFile(run, file.name, bytes, file.size)) {
-        return false;
-    }
-    run.names.insert_or_assign(file.name, Written{file.state, file.disk, run.containerPath});
-    printFile(run, file, nullptr);
-    return true;
-}
-
-// ... and with one that the disk could not give at all.
-bool fileNotGiven(Run& run, const FileReport& file) {
-    count(run, file);
-    if (!run.listing()) {
-        (void)run.names.try_emplace(file.name, std::nullopt);
-    }
-    printFile(run, file, nullptr);
-    return false;
 }
 
 bool writeReplacing(Run& run, const char* name, const std::uint8_t* bytes, int length,
@@ -161,23 +148,12 @@ bool writeReplacing(Run& run, const char* name, const std::uint8_t* bytes, int l
         return false;
     }
     return replaceFile(name, temporaryNameOf(name), bytes, length, run.wrote(name) != nullptr,
-                       run.container, failure);
+                       run.containerFiles, failure);
 }
 
-}  // namespace
-
-void removeLeftovers(Run& run) {
-    for (DiskKind kind : {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB}) {
-        for (const CatalogEntry& entry : catalogFor(kind)) {
-            if (entry.size != 0 && run.wrote(entry.name) == nullptr) {
-                removeLeftover(temporaryNameOf(entry.name), run.container);
-            }
-        }
-    }
-}
-
-bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int length) {
-    (void)std::printf(kCuttingFormat, name);
+// Writes the bytes under `name`; on failure reports it and leaves any earlier
+// file as it was.
+bool writeQuietly(Run& run, const char* name, const std::uint8_t* bytes, int length) {
     WriteFailure failure;
     if (writeReplacing(run, name, bytes, length, failure)) {
         return true;
@@ -189,33 +165,76 @@ bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int 
     putMessage(run, stderr, name, kCannotWriteMessage);
     explain(run, failure.path, failure.reason);
     run.failed = true;
-    (void)run.names.try_emplace(name, std::nullopt);
+    run.runFailed = true;
     return false;
 }
 
+// What a run does with a copy of a catalogued file, its `file.size` bytes at
+// `bytes` (nullptr where the disk gave none): the folder takes what it adds
+// to the name (a cut writes that, after the copy's "cutting" line), then
+// the copy is told of.
+bool meetFile(Run& run, const FileReport& file, const std::uint8_t* bytes) {
+    count(run, file);
+    const bool given = file.state != FileState::Missing;
+    if (given && !run.listing()) {
+        (void)std::printf(kCuttingFormat, file.name);
+    }
+    Fate fate = Fate::Stays;
+    const Kept& kept = meetCopy(run, file, bytes, fate, [&](const Kept& copy) {
+        return run.listing() ||
+               writeQuietly(run, file.name, copy.bytes.data(), static_cast<int>(copy.bytes.size()));
+    });
+    printFile(run, file, given ? fate : Fate::Stays, kept);
+    return given && !run.listing() && fate != Fate::NotWritten && fate != Fate::Stays;
+}
+
+}  // namespace
+
+void removeLeftovers(Run& run) {
+    for (DiskKind kind : {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB}) {
+        for (const CatalogEntry& entry : catalogFor(kind)) {
+            if (entry.size != 0 && run.wrote(entry.name) == nullptr) {
+                removeLeftover(temporaryNameOf(entry.name), run.containerFiles);
+            }
+        }
+    }
+}
+
+bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int length) {
+    (void)std::printf(kCuttingFormat, name);
+    return writeQuietly(run, name, bytes, length);
+}
+
 // Writes `size` bytes from `offset` of the run read from (c, h, r) on. Bytes
-// the run did not deliver are written as 0.
+// that no sector gave are written as 0.
 bool extractRaw(Run& run, const char* name, int trackIndex, int c, int h, int r, int n, int offset,
                 int size) {
     if (offset < 0 || size < 0 || size > kSectorBufferSize - offset) {
         return false;
     }
     zeroBuffer(0, offset + size);
-    const int read = diskImage.readRun(trackIndex, c, h, r, n, SectorBuffer.data(), offset + size);
+    (void)diskImage.readRun(trackIndex, c, h, r, n, SectorBuffer.data(), offset + size,
+                            d88::RunMode::ReadOn);
     FileReport file;
     file.disk = run.disk;
     file.name = name;
     // Bytes that a failing read left are never written over a file.
-    if (!gaveAnything(run, file, read)) {
-        return fileNotGiven(run, file);
+    if (readFailed(run, file)) {
+        return meetFile(run, file, nullptr);
     }
-    account(file, read, offset, size);
-    return fileGiven(run, file, &SectorBuffer[static_cast<std::size_t>(offset)]);
+    account(file, offset, size);
+    if (file.read == 0) {
+        file.state = FileState::Missing;
+        file.size = -1;
+        return meetFile(run, file, nullptr);
+    }
+    return meetFile(run, file, &SectorBuffer[static_cast<std::size_t>(offset)]);
 }
 
 // Writes the record that begins at `offset` of the `size` bytes read from
 // (c, h, r) on, as long as its header says, header included. Only records of
-// kind "A" or "B" are written; bytes the run did not deliver are written as 0.
+// kind "A" or "B" whose header the disk gave are written; bytes that no
+// sector gave are written as 0.
 bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int r, int offset,
                    int size) {
     if (offset < 0 || size < 0 || size > kSectorBufferSize ||
@@ -224,39 +243,55 @@ bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int
     }
     const int zeroed = std::max(size, offset + kRecordHeaderSize);
     zeroBuffer(0, zeroed);
-    const int read = diskImage.readRun(trackIndex, c, h, r, kSizeCode, SectorBuffer.data(), size);
+    (void)diskImage.readRun(trackIndex, c, h, r, kSizeCode, SectorBuffer.data(), size,
+                            d88::RunMode::ReadOn);
     FileReport file;
     file.disk = run.disk;
     file.name = name;
-    if (!gaveAnything(run, file, read)) {
-        return fileNotGiven(run, file);
+    if (readFailed(run, file)) {
+        return meetFile(run, file, nullptr);
     }
     const std::uint8_t* record = &SectorBuffer[static_cast<std::size_t>(offset)];
     const std::uint32_t kind = d88::loadLe16(record);
-    if (kind != kRecordKindA && kind != kRecordKindB) {
-        // Told of the sector that holds the record's header, or of the one
-        // the run broke off at before it.
-        int at = 0;
-        for (const d88::RunStep& step : diskImage.lastRun()) {
-            if (brokeOff(step) || at + step.chunk >= offset + kRecordHeaderSize) {
-                file.sectors.push_back(
-                    brokeOff(step) ? brokenAt(step)
-                                   : SectorProblem{step.c, step.h, step.r, Problem::RecordKind,
-                                                   static_cast<int>(kind)});
-                break;
+    // The header's bytes as the disk gave them: every one, or the record is
+    // not there.
+    account(file, offset, kRecordHeaderSize);
+    const bool headerGiven = file.read == kRecordHeaderSize;
+    if (!headerGiven || (kind != kRecordKindA && kind != kRecordKindB)) {
+        // Told of the sectors that failed the header, or of the one that
+        // holds a header of another kind.
+        if (headerGiven) {
+            file.sectors = {SectorProblem{0, 0, 0, Problem::RecordKind, static_cast<int>(kind)}};
+            int at = 0;
+            for (const d88::RunStep& step : diskImage.lastRun()) {
+                if (at + step.chunk > offset) {
+                    file.sectors[0].c = step.c;
+                    file.sectors[0].h = step.h;
+                    file.sectors[0].r = step.r;
+                    break;
+                }
+                at += step.chunk;
             }
-            at += step.chunk;
         }
-        return fileNotGiven(run, file);
+        file.state = FileState::Missing;
+        file.size = -1;
+        file.read = 0;
+        file.readWithErrors = 0;
+        file.given.clear();
+        file.deleted.clear();
+        return meetFile(run, file, nullptr);
     }
     const auto length = static_cast<int>(d88::loadLe16(record + 2));
     zeroBuffer(zeroed, offset + length);
-    account(file, read, offset, length);
-    if (file.read < length && read == size) {
+    file = FileReport{};
+    file.disk = run.disk;
+    file.name = name;
+    account(file, offset, length);
+    if (offset + length > size) {
         file.cause = Cause::RecordLong;
         file.readFor = size - offset;
     }
-    return fileGiven(run, file, record);
+    return meetFile(run, file, record);
 }
 
 void runCatalog(Run& run, DiskKind kind) {
@@ -270,6 +305,7 @@ void runCatalog(Run& run, DiskKind kind) {
         }
         const int c = entry.trackIndex >> 1;
         const int h = entry.trackIndex & 1;
+        run.kind = kind;
         if (entry.headered) {
             (void)extractRecord(run, entry.name, entry.trackIndex, c, h, entry.sector, entry.offset,
                                 entry.size);

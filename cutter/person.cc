@@ -3,9 +3,12 @@
 // its container, the closing line, all in the person's language where the
 // screen shows it (words/*.txt). Into a pipe or a file they are English, as
 // scripts have them.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <tuple>
 #include <system_error>
 
 #include "cutter/cutter.h"
@@ -15,16 +18,23 @@ namespace d88cut {
 
 namespace {
 
+// A sector by its ID, "C1 H0 R3", or its track side, "track side C28 H1".
+std::string sectorName(Language language, const SectorProblem& sector) {
+    char id[40];
+    (void)std::snprintf(id, sizeof id, sector.problem == Problem::NoTrackSide ? "C%d H%d" : "C%d H%d R%d",
+                        sector.c, sector.h, sector.r);
+    return sector.problem == Problem::NoTrackSide ? words(language, "sector.track-side", {{"side", id}})
+                                                  : id;
+}
+
 // "C1 H0 R3 (data CRC error)" where the drive flagged the sector, else
 // "C29 H1 R3 not on the disk"; several joined by "; ".
 std::string sectorWords(Language language, const std::vector<SectorProblem>& sectors) {
     std::string text;
     for (const SectorProblem& sector : sectors) {
-        char id[48];
-        (void)std::snprintf(id, sizeof id, "%sC%d H%d R%d", text.empty() ? "" : "; ", sector.c,
-                            sector.h, sector.r);
-        const bool flagged = sector.problem <= Problem::NoDataMark;
-        text.append(id).append(flagged ? " (" : " ").append(problemWords(language, sector));
+        const bool flagged = isFlag(sector.problem);
+        text.append(text.empty() ? "" : "; ").append(sectorName(language, sector));
+        text.append(flagged ? " (" : " ").append(problemWords(language, sector));
         text.append(flagged ? ")" : "");
     }
     return text;
@@ -65,23 +75,48 @@ std::string files(Language language, std::size_t count) {
                  {{"count", std::to_string(count)}});
 }
 
-const char* const kStateKeys[] = {"state.whole", "state.damaged", "state.incomplete"};
+const char* const kStateKeys[] = {"state.whole", "state.damaged", "state.incomplete", "state.missing"};
 
 }  // namespace
 
 std::string problemWords(Language language, const SectorProblem& sector) {
     static constexpr const char* kKeys[] = {
-        "problem.id-crc",      "problem.data-crc", "problem.no-address-mark",
+        "problem.id-crc",      "problem.data-crc",     "problem.no-address-mark",
         "problem.no-data-mark", "problem.not-on-disk", "problem.past-end",
-        "problem.holds",       "problem.record-kind"};
-    if (sector.problem == Problem::Holds && sector.value == 0) {
-        return words(language, "problem.no-data");
-    }
+        "problem.holds",       "problem.record-kind",  "problem.other-size",
+        "problem.not-on-disk"};
     char value[16];
     (void)std::snprintf(value, sizeof value, sector.problem == Problem::RecordKind ? "0x%04X" : "%d",
                         static_cast<unsigned>(sector.value));
-    return words(language, kKeys[static_cast<int>(sector.problem)],
-                 {{sector.problem == Problem::RecordKind ? "kind" : "count", value}});
+    const char* key = kKeys[static_cast<int>(sector.problem)];
+    if (sector.problem == Problem::Holds && sector.value == 0) {
+        key = "problem.no-data";
+    }
+    std::string text = words(language, key, {{"count", value}, {"kind", value}, {"code", value}});
+    // A flagged sector that held less than was wanted says so too.
+    if (isFlag(sector.problem) && sector.value >= 0) {
+        text += words(language, "problem.and");
+        text += words(language, sector.value == 0 ? "problem.flagged-no-data" : "problem.holds",
+                      {{"count", value}});
+    }
+    return text;
+}
+
+std::string sourceWords(Run& run, Language language, const Kept& kept) {
+    std::string text;
+    const std::vector<const Source*> sources = sourcesOf(run, kept);
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const Source& source = *sources[i];
+        const std::string disk = std::to_string(source.disk);
+        if (i > 0) {
+            text += words(language, i + 1 == sources.size() ? "reason.and" : "reason.comma");
+        }
+        text += source.container == run.containerPath && run.containerCount == 1
+                    ? words(language, "reason.from-disk", {{"disk", disk}})
+                    : words(language, "reason.from-container",
+                            {{"disk", disk}, {"container", source.container}});
+    }
+    return text;
 }
 
 Language Run::language(std::FILE* stream) {
@@ -94,21 +129,21 @@ Language Run::language(std::FILE* stream) {
     return *japanese ? Language::Japanese : Language::English;
 }
 
-void tellFile(Run& run, const FileReport& file, const Written* kept) {
+void tellFile(Run& run, const FileReport& file, Fate fate, const Kept& kept) {
     const Language language = run.language(stderr);
     if (file.state != FileState::Whole) {
         explain(run, file.name, whyNotWhole(language, file));
     }
-    if (kept != nullptr) {
-        const std::string disk = std::to_string(kept->disk);
-        const std::string from =
-            kept->container == run.containerPath
-                ? words(language, "reason.from-disk", {{"disk", disk}})
-                : words(language, "reason.from-container", {{"disk", disk}, {"container", kept->container}});
+    if (run.listing() || file.state == FileState::Missing) {
+        return;
+    }
+    const std::string state = words(language, kStateKeys[static_cast<int>(kept.state)]);
+    if (fate == Fate::Merged) {
         explain(run, file.name,
-                words(language, "reason.kept",
-                      {{"state", words(language, kStateKeys[static_cast<int>(kept->state)])},
-                       {"from", from}}));
+                words(language, "reason.merged", {{"from", sourceWords(run, language, kept)}, {"state", state}}));
+    } else if (fate == Fate::Stays || (fate == Fate::NothingNew && file.state != FileState::Whole)) {
+        explain(run, file.name,
+                words(language, "reason.kept", {{"state", state}, {"from", sourceWords(run, language, kept)}}));
     }
 }
 
@@ -120,13 +155,24 @@ void tellContainer(Run& run, const char* key,
 
 void printClosingLine(Run& run) {
     const Language language = run.language(stderr);
-    // By state; Missing counts the names that could not be cut.
+    // By state; Missing counts the names that could not be cut. The sectors
+    // that no read gave clean, by known disk, each once.
     std::size_t tally[4] = {};
     std::size_t folders = 0;
+    std::map<DiskKind, std::vector<SectorProblem>> again;
     const auto add = [&](const Run::Names& names) {
         folders += names.empty() ? 0U : 1U;
-        for (const auto& [name, copy] : names) {
-            ++tally[static_cast<std::size_t>(copy ? copy->state : FileState::Missing)];
+        for (const auto& [name, kept] : names) {
+            ++tally[static_cast<std::size_t>(kept.state)];
+            for (const SectorProblem& sector : kept.sectors) {
+                std::vector<SectorProblem>& list = again[kept.kind];
+                const auto same = [&](const SectorProblem& other) {
+                    return other.c == sector.c && other.h == sector.h && other.r == sector.r;
+                };
+                if (sector.problem != Problem::RecordKind && std::none_of(list.begin(), list.end(), same)) {
+                    list.push_back(sector);
+                }
+            }
         }
     };
     add(run.names);
@@ -169,7 +215,22 @@ void printClosingLine(Run& run) {
                     ? ""
                     : words(language, "closing.not-cut", {{"files", files(language, notWritten)}});
     }
-    tell(run, "d88cut: " + line + "\n");
+    line = "d88cut: " + line + "\n";
+    // Last, the sectors to read again from the floppy.
+    if (!again.empty()) {
+        line += "d88cut: " + words(language, "closing.read-again") + "\n";
+        for (auto& [kind, sectors] : again) {
+            std::sort(sectors.begin(), sectors.end(), [](const SectorProblem& a, const SectorProblem& b) {
+                return std::tie(a.c, a.h, a.r) < std::tie(b.c, b.h, b.r);
+            });
+            std::string list;
+            for (const SectorProblem& sector : sectors) {
+                list += (list.empty() ? "" : ", ") + sectorName(language, sector);
+            }
+            line += "  " + std::string(knownDiskName(kind)) + ": " + list + "\n";
+        }
+    }
+    tell(run, line);
 }
 
 void putMessage(Run& run, std::FILE* stream, const char* subject, const Message& message) {

@@ -133,22 +133,27 @@ void emit(const char* type, json data) {
 json intOrNull(std::int64_t value) { return value >= 0 ? json(value) : json(nullptr); }
 
 // A line about the container and its disks that a listing prints: with -v
-// a cut tells it on standard error too.
-void listed(Run& run, const std::string& line) {
+// a cut tells it on standard error too, and without it where it tells a
+// failure that has no message of its own.
+void listed(Run& run, const std::string& line, bool failure = false) {
     if (run.mode == Mode::List && run.screen(stdout) == Screen::Console) {
         writeConsole(stdout, nullptr, line.c_str());
     } else if (run.mode == Mode::List) {
         (void)std::fputs(line.c_str(), stdout);
-    } else if (run.mode == Mode::Cut && run.verbose) {
+    } else if (run.mode == Mode::Cut && (run.verbose || failure)) {
         tell(run, line);
     }
 }
+
+int containerNumber(const Run& run) { return run.containerIndex + 1; }
 
 }  // namespace
 
 void printContainer(Run& run, std::int64_t size) {
     if (run.mode == Mode::Json) {
-        emit("container", {{"path", textObject(run.containerPath)}, {"size", intOrNull(size)}});
+        emit("container", {{"container", containerNumber(run)},
+                           {"path", textObject(run.containerPath)},
+                           {"size", intOrNull(size)}});
     } else if (run.mode == Mode::List && run.containerCount > 1) {
         (void)std::printf("%s%s:\n", run.containerIndex > 0 ? "\n" : "",
                           bytesOf(run.containerPath, run.writesUtf8(stdout)).c_str());
@@ -164,7 +169,8 @@ void printContainerEnd(Run& run, int status) {
          {FileState::Whole, FileState::Damaged, FileState::Incomplete, FileState::Missing}) {
         files[stateName(state)] = run.tally.files[static_cast<int>(state)];
     }
-    emit("end", {{"status", status},
+    emit("end", {{"container", containerNumber(run)},
+                 {"status", status},
                  {"disks", run.tally.disks},
                  {"known_disks", run.tally.knownDisks},
                  {"files", files}});
@@ -173,7 +179,8 @@ void printContainerEnd(Run& run, int status) {
 void printDisk(Run& run, const DiskReport& disk) {
     if (run.mode == Mode::Json) {
         const char* media = mediaName(disk.media);
-        emit("disk", {{"number", disk.number},
+        emit("disk", {{"container", containerNumber(run)},
+                      {"number", disk.number},
                       {"offset", disk.offset},
                       {"size", disk.statedSize},
                       {"name", nameObject(disk.name)},
@@ -186,38 +193,48 @@ void printDisk(Run& run, const DiskReport& disk) {
                       {"truncated_at", intOrNull(disk.truncatedAt)}});
     } else if (run.mode == Mode::Cut && disk.message != nullptr) {
         putMessage(run, stdout, nullptr, *disk.message);
-    } else if (run.mode == Mode::List || run.verbose) {
+    } else if (run.mode == Mode::List || run.verbose || disk.endsBeforeId) {
         const bool asText = run.showsText(run.mode == Mode::List ? stdout : stderr);
-        listed(run, diskLine(disk, asText) +
-                        (disk.known != nullptr ? disk.known : "not recognised: " + disk.reason) +
-                        "\n");
+        listed(run,
+               diskLine(disk, asText) +
+                   (disk.known != nullptr ? disk.known : "not recognised: " + disk.reason) + "\n",
+               disk.endsBeforeId);
     }
 }
 
 void printDiskEnd(Run& run, const DiskReport& disk) {
+    if (disk.readsToEnd) {
+        printNote(run, {NoteKind::ReadToEnd, -1, "", &disk});
+    }
     if (disk.truncatedAt < 0) {
         return;
     }
-    if (run.mode == Mode::Cut && !run.verbose && run.toPerson()) {
+    if (run.mode == Mode::Cut && !run.verbose && !disk.endsBeforeId && run.toPerson()) {
         tellContainer(run, "note.cut-short",
                       {{"at", std::to_string(disk.truncatedAt)},
                        {"disk", std::to_string(disk.number)},
                        {"size", std::to_string(disk.statedSize)}});
         return;
     }
-    listed(run, "  (the file ends " + std::to_string(disk.truncatedAt) +
-                    " bytes into this disk image of " + std::to_string(disk.statedSize) +
-                    " bytes)\n");
+    listed(run,
+           "  (the file ends " + std::to_string(disk.truncatedAt) + " bytes into this disk image of " +
+               std::to_string(disk.statedSize) + " bytes)\n",
+           disk.endsBeforeId);
 }
 
 void printNote(Run& run, const Note& note) {
     const std::string limit = std::to_string(d88::kMaxDisks);
+    const auto emitNote = [&run](json data) {
+        json object = {{"kind", data["kind"]}, {"container", containerNumber(run)}};
+        object.update(data);
+        emit("note", std::move(object));
+    };
     switch (note.kind) {
         case NoteKind::NoDiskImage:
             if (run.mode == Mode::Json) {
-                emit("note", {{"kind", "no_disk_image"},
-                              {"file_size", note.fileSize},
-                              {"header_size", d88::kDiskHeaderSize}});
+                emitNote({{"kind", "no_disk_image"},
+                          {"file_size", note.fileSize},
+                          {"header_size", d88::kDiskHeaderSize}});
             } else {
                 listed(run, "no disk image: the file holds " + std::to_string(note.fileSize) +
                                 " bytes, fewer than a disk header (" +
@@ -226,7 +243,7 @@ void printNote(Run& run, const Note& note) {
             return;
         case NoteKind::DisksBeyondLimit:
             if (run.mode == Mode::Json) {
-                emit("note", {{"kind", "disks_beyond_limit"}, {"limit", d88::kMaxDisks}});
+                emitNote({{"kind", "disks_beyond_limit"}, {"limit", d88::kMaxDisks}});
             } else if (run.mode == Mode::Cut && !run.verbose && run.toPerson()) {
                 tellContainer(run, "note.beyond-limit", {{"limit", limit}});
             } else {
@@ -237,37 +254,69 @@ void printNote(Run& run, const Note& note) {
         case NoteKind::CannotOpen:
         case NoteKind::ReadError:
             if (run.mode == Mode::Json) {
-                emit("note", {{"kind", note.kind == NoteKind::CannotOpen ? "cannot_open" : "read_error"},
-                              {"reason", note.reason}});
+                emitNote({{"kind", note.kind == NoteKind::CannotOpen ? "cannot_open" : "read_error"},
+                          {"reason", note.reason}});
             }
             return;
+        case NoteKind::ReadToEnd: {
+            const DiskReport& disk = *note.disk;
+            if (run.mode == Mode::Json) {
+                emitNote({{"kind", "read_to_end"},
+                          {"disk", disk.number},
+                          {"stated_size", disk.statedSize},
+                          {"read_size", disk.readSize}});
+            } else if (run.mode == Mode::Cut && !run.verbose && run.toPerson()) {
+                tellContainer(run, "note.read-to-end",
+                              {{"disk", std::to_string(disk.number)},
+                               {"stated", std::to_string(disk.statedSize)},
+                               {"size", std::to_string(disk.readSize)}});
+            } else {
+                listed(run, "  (this disk image states " + std::to_string(disk.statedSize) +
+                                " bytes, fewer than its header; read as the rest of the file, " +
+                                std::to_string(disk.readSize) + " bytes)\n");
+            }
+            return;
+        }
     }
 }
 
-void printFile(Run& run, const FileReport& file, const Written* kept) {
+namespace {
+
+// The sectors that failed a file, for programs: the words for people, and
+// a code with its number.
+json sectorsObject(const std::vector<SectorProblem>& sectors) {
+    static constexpr const char* kCodes[] = {
+        "id_crc_error", "data_crc_error",   "no_address_mark", "no_data_mark", "not_on_disk",
+        "past_end_of_file", "holds", "record_kind", "other_size_code", "no_track_side"};
+    json array = json::array();
+    for (const SectorProblem& sector : sectors) {
+        array.push_back({{"c", sector.c},
+                         {"h", sector.h},
+                         {"r", sector.problem == Problem::NoTrackSide ? json(nullptr) : json(sector.r)},
+                         {"problem", problemWords(Language::English, sector)},
+                         {"code", kCodes[static_cast<int>(sector.problem)]},
+                         {"value", sector.value >= 0 ? json(sector.value) : json(nullptr)}});
+    }
+    return array;
+}
+
+}  // namespace
+
+void printFile(Run& run, const FileReport& file, Fate fate, const Kept& kept) {
     if (run.mode == Mode::Json) {
-        json sectors = json::array();
-        for (const SectorProblem& sector : file.sectors) {
-            // The words for people, and for programs a code with its number.
-            static constexpr const char* kCodes[] = {
-                "id_crc_error", "data_crc_error",   "no_address_mark", "no_data_mark",
-                "not_on_disk",  "past_end_of_file", "holds",           "record_kind"};
-            const bool counted =
-                sector.problem == Problem::Holds || sector.problem == Problem::RecordKind;
-            sectors.push_back({{"c", sector.c},
-                               {"h", sector.h},
-                               {"r", sector.r},
-                               {"problem", problemWords(Language::English, sector)},
-                               {"code", kCodes[static_cast<int>(sector.problem)]},
-                               {"value", counted ? json(sector.value) : json(nullptr)}});
+        json deleted = json::array();
+        for (const SectorId& sector : file.deleted) {
+            deleted.push_back({{"c", sector.c}, {"h", sector.h}, {"r", sector.r}});
         }
-        emit("file", {{"disk", file.disk},
+        emit("file", {{"container", containerNumber(run)},
+                      {"disk", file.disk},
                       {"name", file.name},
                       {"size", file.state == FileState::Missing ? json(nullptr) : json(file.size)},
                       {"state", stateName(file.state)},
                       {"read", file.read},
                       {"read_with_errors", file.readWithErrors},
-                      {"sectors", sectors}});
+                      {"sectors", sectorsObject(file.sectors)},
+                      {"deleted_data", deleted}});
     } else if (run.mode == Mode::List) {
         const char* name = file.name;
         switch (file.state) {
@@ -291,11 +340,45 @@ void printFile(Run& run, const FileReport& file, const Written* kept) {
                 (void)std::printf("  %s missing\n", name);
                 break;
         }
-    } else if (file.state != FileState::Whole) {
+    } else if (kept.state != FileState::Whole && fate != Fate::NotWritten) {
+        // What the folder now holds of the name: nothing, or not all of it.
         putMessage(run, stderr, file.name,
-                   file.state == FileState::Missing ? kCannotReadMessage : kIncompleteMessage);
+                   kept.state == FileState::Missing ? kCannotReadMessage : kIncompleteMessage);
     }
-    tellFile(run, file, kept);
+    tellFile(run, file, fate, kept);
+}
+
+void printRunEnd(Run& run, int status) {
+    if (run.mode != Mode::Json) {
+        return;
+    }
+    int files[4] = {};
+    for (const DiskKind kind : {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB}) {
+        for (const CatalogEntry& entry : catalogFor(kind)) {
+            const auto found = run.names.find(std::string_view(entry.name));
+            if (entry.size == 0 || found == run.names.end()) {
+                continue;
+            }
+            const Kept& kept = found->second;
+            ++files[static_cast<int>(kept.state)];
+            json from = json::array();
+            for (const Source* source : sourcesOf(run, kept)) {
+                from.push_back({{"container", source->containerNumber}, {"disk", source->disk}});
+            }
+            const bool held = kept.state != FileState::Missing;
+            emit("result", {{"name", entry.name},
+                            {"state", stateName(kept.state)},
+                            {"size", held ? json(kept.bytes.size()) : json(nullptr)},
+                            {"from", from},
+                            {"sectors", sectorsObject(kept.sectors)}});
+        }
+    }
+    json counts;
+    for (const FileState state :
+         {FileState::Whole, FileState::Damaged, FileState::Incomplete, FileState::Missing}) {
+        counts[stateName(state)] = files[static_cast<int>(state)];
+    }
+    emit("summary", {{"status", status}, {"containers", run.containerCount}, {"files", counts}});
 }
 
 }  // namespace d88cut

@@ -22,7 +22,9 @@ struct Run;
 enum class FileState { Whole, Damaged, Incomplete, Missing };
 
 // What was wrong with a sector that failed a file: what the drive's status
-// says of it (the first four), or why the run broke off at it.
+// says of it (the first four; `value` is then the bytes it held, where that
+// was fewer than wanted, else -1), or why none of its bytes, or not all,
+// could be read.
 enum class Problem {
     IdCrcError,
     DataCrcError,
@@ -30,16 +32,31 @@ enum class Problem {
     NoDataMark,
     NotOnDisk,
     PastFileEnd,
-    Holds,       // fewer bytes than the run wanted: `value` of them
-    RecordKind,  // holds a record of kind `value`, which is neither A nor B
+    Holds,        // fewer bytes than the run wanted: `value` of them
+    RecordKind,   // holds a record of kind `value`, which is neither A nor B
+    OtherSize,    // a sector with its C, H and R has the size code `value`
+    NoTrackSide,  // its whole track side is not on the disk (r is 0)
 };
+
+inline constexpr bool isFlag(Problem problem) { return problem <= Problem::NoDataMark; }
 
 struct SectorProblem {
     int c = 0;
     int h = 0;
     int r = 0;
     Problem problem = Problem::NotOnDisk;
-    int value = 0;
+    int value = -1;
+    // The bytes of the file that lie in it: from `at` on, `length` of them.
+    int at = 0;
+    int length = 0;
+};
+
+// A sector that the drive marked as holding deleted data: no failure, and
+// told to programs.
+struct SectorId {
+    int c = 0;
+    int h = 0;
+    int r = 0;
 };
 
 // What failed a file that is no sector's.
@@ -49,16 +66,22 @@ enum class Cause {
     RecordLong,  // the record runs past the bytes read for it
 };
 
+// How a byte of a file was given by a copy, worst first: not at all, from a
+// sector that the drive flagged, or clean.
+enum class Given : std::uint8_t { Lost, Flagged, Clean };
+
 struct FileReport {
     int disk = 0;  // the number of its disk in the container, from 1
     const char* name = "";
     FileState state = FileState::Missing;
     int size = -1;  // its length; -1 when missing
-    int read = 0;   // its first bytes that the disk gave
+    int read = 0;   // its bytes that the disk gave
     int readWithErrors = 0;  // of those, the bytes copied from flagged sectors
     std::vector<SectorProblem> sectors;
+    std::vector<SectorId> deleted;
     Cause cause = Cause::None;
     int readFor = 0;  // RecordLong: the bytes that the catalog reads for the record
+    std::vector<Given> given;  // byte by byte, `size` of them
 };
 
 struct DiskReport {
@@ -74,14 +97,20 @@ struct DiskReport {
     const char* reasonCode = nullptr;  // ... for programs, with its number if any
     int reasonValue = -1;
     std::int64_t truncatedAt = -1;  // where the file ends inside it, or -1
+    // The file ends before its identification sector could be read: a
+    // failure of the run, told even into a pipe.
+    bool endsBeforeId = false;
+    bool readsToEnd = false;  // read as the rest of the file, `readSize` bytes
+    std::uint32_t readSize = 0;
 };
 
 // What concerns the container itself.
-enum class NoteKind { NoDiskImage, DisksBeyondLimit, CannotOpen, ReadError };
+enum class NoteKind { NoDiskImage, DisksBeyondLimit, CannotOpen, ReadError, ReadToEnd };
 struct Note {
     NoteKind kind;
     std::int64_t fileSize = -1;  // NoDiskImage
     std::string reason;          // CannotOpen, ReadError
+    const DiskReport* disk = nullptr;  // ReadToEnd
 };
 
 // What a listing counts of one container.
@@ -102,17 +131,25 @@ void printDisk(Run& run, const DiskReport& disk);
 // After the disk's files: where the file ends inside it.
 void printDiskEnd(Run& run, const DiskReport& disk);
 void printNote(Run& run, const Note& note);
-// A catalogued file: the listing's line or object; in a cut, after its
-// "cutting" line, its message where it is not whole, and the reasons.
-// `kept`: the better copy that a cut left in its place, or nullptr.
-struct Written;
-void printFile(Run& run, const FileReport& file, const Written* kept);
-// The closing word of a cut, for a person.
+// A copy of a catalogued file: the listing's line or object; in a cut,
+// after its "cutting" line, the message that tells what the folder now
+// holds of the name, `kept`, where that is not whole, and the reasons.
+struct Kept;
+enum class Fate;
+void printFile(Run& run, const FileReport& file, Fate fate, const Kept& kept);
+// After the last container: in JSON, what the run holds of each name, and
+// the run's status.
+void printRunEnd(Run& run, int status);
+// The closing word of a cut, for a person, and the sectors that no read
+// gave clean, to read again.
 void printClosingLine(Run& run);
 
-// What a person is told of a file that is not whole, and of a copy that
-// the better one `kept` kept out (person.cc).
-void tellFile(Run& run, const FileReport& file, const Written* kept);
+// What a person is told of a copy that is not whole, and of what became of
+// it in the folder (person.cc).
+void tellFile(Run& run, const FileReport& file, Fate fate, const Kept& kept);
+// "disk N" or "disk N of PATH" of each copy that gave bytes now held,
+// joined.
+std::string sourceWords(Run& run, Language language, const Kept& kept);
 // "d88cut: PATH: " and the words of `key` about the container at hand.
 void tellContainer(Run& run, const char* key,
                    std::initializer_list<std::pair<std::string_view, std::string>> values);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <span>
 #include <string>
 
 namespace d88 {
@@ -98,8 +99,12 @@ struct FileIdentity {
     std::uint64_t number = 0;
     bool known = false;
 };
-// The identity of an open file; false when the system cannot tell it.
+// The identity of an open file, or of the file at `path`; false when the
+// system cannot tell it.
 [[nodiscard]] bool identify(std::FILE* file, FileIdentity& identity);
+[[nodiscard]] bool identifyPath(const char* path, FileIdentity& identity);
+// The containers of a run: no output name may stand for one of them.
+using Containers = std::span<const FileIdentity>;
 
 // Why a file could not be written: the path that a step failed on, and the
 // system's words for the error (or a phrase where the system gave none).
@@ -111,15 +116,15 @@ struct WriteFailure {
 // Writes the bytes to the temporary file `temporaryName` and renames it over
 // `name`, holding it all the while so that no other run touches it; a
 // temporary file that a killed run left is removed first. Whatever stands
-// under `name` must be a file other than `container` or nothing, unless
+// under `name` must be a file other than the containers or nothing, unless
 // `looked` says that it was looked at already; a look that fails for any
 // other reason than that nothing is there refuses. On failure nothing is
 // left under `temporaryName` and `name` is as it was.
 [[nodiscard]] bool replaceFile(const char* name, const std::string& temporaryName,
                                const std::uint8_t* bytes, int length, bool looked,
-                               const FileIdentity& container, WriteFailure& failure);
+                               Containers containers, WriteFailure& failure);
 // Removes `temporaryName` if a run that was killed left it there; a file
 // that another run holds, or that is no temporary file, is left alone.
-void removeLeftover(const std::string& temporaryName, const FileIdentity& container);
+void removeLeftover(const std::string& temporaryName, Containers containers);
 
 }  // namespace d88cut

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -174,24 +175,37 @@ bool identify(std::FILE* file, FileIdentity& identity) {
     return true;
 }
 
+bool identifyPath(const char* path, FileIdentity& identity) {
+    struct stat status {};
+    if (::stat(path, &status) != 0) {
+        return false;
+    }
+    identity = {static_cast<std::uint64_t>(status.st_dev),
+                static_cast<std::uint64_t>(status.st_ino), true};
+    return true;
+}
+
 namespace {
 
-bool isFile(const struct stat& status, const FileIdentity& file) {
-    return file.known && static_cast<std::uint64_t>(status.st_dev) == file.device &&
-           static_cast<std::uint64_t>(status.st_ino) == file.number;
+// True when the file is one of the containers of the run.
+bool isContainer(const struct stat& status, Containers containers) {
+    return std::any_of(containers.begin(), containers.end(), [&](const FileIdentity& file) {
+        return file.known && static_cast<std::uint64_t>(status.st_dev) == file.device &&
+               static_cast<std::uint64_t>(status.st_ino) == file.number;
+    });
 }
 
 // True when `name` may be replaced: nothing is there, or a file that is not
 // the container. A look that fails for any other reason refuses.
-bool mayReplace(const char* name, const FileIdentity& container, WriteFailure& failure) {
-    if (!container.known) {
+bool mayReplace(const char* name, Containers containers, WriteFailure& failure) {
+    if (containers.empty()) {
         return true;
     }
     struct stat status {};
     if (::stat(name, &status) != 0) {
         return errno == ENOENT || fail(failure, name, errno);
     }
-    if (isFile(status, container)) {
+    if (isContainer(status, containers)) {
         failure = {name, kIsContainer};
         return false;
     }
@@ -227,7 +241,7 @@ bool waitForLock(int descriptor) {
 // left alone), and only when the name still stands for the file locked.
 // True when the name may be taken anew; false, with `failure` filled, when
 // it may not.
-bool clearTemporary(const std::string& temporaryName, bool wait, const FileIdentity& container,
+bool clearTemporary(const std::string& temporaryName, bool wait, Containers containers,
                     WriteFailure& failure) {
     const char* path = temporaryName.c_str();
     const int descriptor = ::open(path, O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
@@ -244,8 +258,8 @@ bool clearTemporary(const std::string& temporaryName, bool wait, const FileIdent
         cleared = errno == ENOENT || fail(failure, temporaryName, errno);
     } else if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
         cleared = true;  // renamed by the run that held it; another stands there now
-    } else if (!S_ISREG(held.st_mode) || held.st_nlink != 1 || isFile(held, container)) {
-        failure = {temporaryName, isFile(held, container) ? kIsContainer : kNotTemporary};
+    } else if (!S_ISREG(held.st_mode) || held.st_nlink != 1 || isContainer(held, containers)) {
+        failure = {temporaryName, isContainer(held, containers) ? kIsContainer : kNotTemporary};
     } else {
         cleared = ::unlink(path) == 0 || fail(failure, temporaryName, errno);
     }
@@ -257,7 +271,7 @@ bool clearTemporary(const std::string& temporaryName, bool wait, const FileIdent
 // cleared first. A run that took the new file for one left by a killed run,
 // in the moment before it was locked, has removed it: then it is created
 // anew.
-int openTemporary(const std::string& temporaryName, const FileIdentity& container,
+int openTemporary(const std::string& temporaryName, Containers containers,
                   WriteFailure& failure) {
     const char* path = temporaryName.c_str();
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -267,7 +281,7 @@ int openTemporary(const std::string& temporaryName, const FileIdentity& containe
                 (void)fail(failure, temporaryName, errno);
                 return -1;
             }
-            if (!clearTemporary(temporaryName, true, container, failure)) {
+            if (!clearTemporary(temporaryName, true, containers, failure)) {
                 return -1;
             }
             continue;
@@ -297,7 +311,7 @@ int openTemporary(const std::string& temporaryName, const FileIdentity& containe
 // yet, nothing needs a look; what stands there must not be the container,
 // unless it was `looked` at already.
 bool moveOver(const std::string& temporaryName, const char* name, bool looked,
-              const FileIdentity& container, WriteFailure& failure) {
+              Containers containers, WriteFailure& failure) {
     const char* from = temporaryName.c_str();
     if (!looked) {
 #ifdef RENAME_NOREPLACE
@@ -309,7 +323,7 @@ bool moveOver(const std::string& temporaryName, const char* name, bool looked,
             return fail(failure, name, errno);
         }
 #endif
-        if (!mayReplace(name, container, failure)) {
+        if (!mayReplace(name, containers, failure)) {
             return false;
         }
     }
@@ -319,8 +333,8 @@ bool moveOver(const std::string& temporaryName, const char* name, bool looked,
 }  // namespace
 
 bool replaceFile(const char* name, const std::string& temporaryName, const std::uint8_t* bytes,
-                 int length, bool looked, const FileIdentity& container, WriteFailure& failure) {
-    const int descriptor = openTemporary(temporaryName, container, failure);
+                 int length, bool looked, Containers containers, WriteFailure& failure) {
+    const int descriptor = openTemporary(temporaryName, containers, failure);
     if (descriptor < 0) {
         return false;
     }
@@ -336,7 +350,7 @@ bool replaceFile(const char* name, const std::string& temporaryName, const std::
     }
     // Renamed while the lock is held, so that no other run takes the file
     // over in between.
-    done = done && moveOver(temporaryName, name, looked, container, failure);
+    done = done && moveOver(temporaryName, name, looked, containers, failure);
     if (!done) {
         (void)::unlink(temporaryName.c_str());
     }
@@ -346,9 +360,9 @@ bool replaceFile(const char* name, const std::string& temporaryName, const std::
     return done;
 }
 
-void removeLeftover(const std::string& temporaryName, const FileIdentity& container) {
+void removeLeftover(const std::string& temporaryName, Containers containers) {
     WriteFailure ignored;
-    (void)clearTemporary(temporaryName, false, container, ignored);
+    (void)clearTemporary(temporaryName, false, containers, ignored);
 }
 
 }  // namespace d88cut

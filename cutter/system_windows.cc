@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -243,15 +244,18 @@ FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
             (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, true};
 }
 
-bool isFile(const BY_HANDLE_FILE_INFORMATION& info, const FileIdentity& file) {
+// True when the file is one of the containers of the run.
+bool isContainer(const BY_HANDLE_FILE_INFORMATION& info, Containers containers) {
     const FileIdentity identity = identityOf(info);
-    return file.known && identity.device == file.device && identity.number == file.number;
+    return std::any_of(containers.begin(), containers.end(), [&](const FileIdentity& file) {
+        return file.known && identity.device == file.device && identity.number == file.number;
+    });
 }
 
 // True when `name` may be replaced: nothing is there, or a file that is not
 // the container. A look that fails for any other reason refuses.
-bool mayReplace(const char* name, const FileIdentity& container, WriteFailure& failure) {
-    if (!container.known) {
+bool mayReplace(const char* name, Containers containers, WriteFailure& failure) {
+    if (containers.empty()) {
         return true;
     }
     // Opened for no access at all, which no other program's sharing refuses.
@@ -269,7 +273,7 @@ bool mayReplace(const char* name, const FileIdentity& container, WriteFailure& f
     if (!known) {
         return fail(failure, name, error);
     }
-    if (isFile(info, container)) {
+    if (isContainer(info, containers)) {
         failure = {name, kIsContainer};
         return false;
     }
@@ -279,7 +283,7 @@ bool mayReplace(const char* name, const FileIdentity& container, WriteFailure& f
 // Opens the temporary file for writing, shared with nobody but for renaming
 // and removing, so that no other run can open it while this one holds it.
 // Created when missing; a file left by a run that was killed is taken over.
-HANDLE openTemporary(const std::string& temporaryName, bool create, const FileIdentity& container,
+HANDLE openTemporary(const std::string& temporaryName, bool create, Containers containers,
                      WriteFailure& failure) {
     HANDLE file = INVALID_HANDLE_VALUE;
     // Another run that writes the same name holds it for a moment; a program
@@ -300,8 +304,8 @@ HANDLE openTemporary(const std::string& temporaryName, bool create, const FileId
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileInformationByHandle(file, &info) == 0) {
         (void)fail(failure, temporaryName, GetLastError());
-    } else if (info.nNumberOfLinks != 1 || isFile(info, container)) {
-        failure = {temporaryName, isFile(info, container) ? kIsContainer : kNotTemporary};
+    } else if (info.nNumberOfLinks != 1 || isContainer(info, containers)) {
+        failure = {temporaryName, isContainer(info, containers) ? kIsContainer : kNotTemporary};
     } else if (SetEndOfFile(file) == 0) {
         (void)fail(failure, temporaryName, GetLastError());
     } else {
@@ -315,7 +319,7 @@ HANDLE openTemporary(const std::string& temporaryName, bool create, const FileId
 // yet, nothing needs a look; what stands there must not be the container,
 // unless it was `looked` at already.
 bool moveOver(const std::string& temporaryName, const char* name, bool looked,
-              const FileIdentity& container, WriteFailure& failure) {
+              Containers containers, WriteFailure& failure) {
     const std::wstring from = wide(temporaryName.c_str());
     const std::wstring to = wide(name);
     if (!looked) {
@@ -326,7 +330,7 @@ bool moveOver(const std::string& temporaryName, const char* name, bool looked,
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
             return fail(failure, name, error);
         }
-        if (!mayReplace(name, container, failure)) {
+        if (!mayReplace(name, containers, failure)) {
             return false;
         }
     }
@@ -346,9 +350,26 @@ bool identify(std::FILE* file, FileIdentity& identity) {
     return true;
 }
 
+bool identifyPath(const char* path, FileIdentity& identity) {
+    // Opened for no access at all, which no other program's sharing refuses.
+    HANDLE file =
+        CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    (void)CloseHandle(file);
+    if (known) {
+        identity = identityOf(info);
+    }
+    return known;
+}
+
 bool replaceFile(const char* name, const std::string& temporaryName, const std::uint8_t* bytes,
-                 int length, bool looked, const FileIdentity& container, WriteFailure& failure) {
-    HANDLE file = openTemporary(temporaryName, true, container, failure);
+                 int length, bool looked, Containers containers, WriteFailure& failure) {
+    HANDLE file = openTemporary(temporaryName, true, containers, failure);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -360,7 +381,7 @@ bool replaceFile(const char* name, const std::string& temporaryName, const std::
         fail(failure, temporaryName, GetLastError() != 0 ? GetLastError() : ERROR_DISK_FULL);
     // Renamed while held: the sharing of the handle allows it, and no other
     // run can open the file in between.
-    done = done && moveOver(temporaryName, name, looked, container, failure);
+    done = done && moveOver(temporaryName, name, looked, containers, failure);
     if (!done) {
         (void)DeleteFileW(wide(temporaryName.c_str()).c_str());
     }
@@ -368,9 +389,9 @@ bool replaceFile(const char* name, const std::string& temporaryName, const std::
     return done;
 }
 
-void removeLeftover(const std::string& temporaryName, const FileIdentity& container) {
+void removeLeftover(const std::string& temporaryName, Containers containers) {
     WriteFailure ignored;
-    HANDLE file = openTemporary(temporaryName, false, container, ignored);
+    HANDLE file = openTemporary(temporaryName, false, containers, ignored);
     if (file != INVALID_HANDLE_VALUE) {
         (void)DeleteFileW(wide(temporaryName.c_str()).c_str());
         (void)CloseHandle(file);

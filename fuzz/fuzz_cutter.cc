@@ -1,8 +1,9 @@
-// Fuzz target: the input is a D88 container. It drives the container reader
-// with call arguments taken from the input's last bytes, then runs the whole
-// tool on it (a listing, as text and as JSON Lines, then a cut), writing the
-// output files into a scratch directory of this process. Any crash,
-// sanitizer report, leak or broken invariant is a finding.
+// Fuzz target: the input is a D88 container, or two that one run takes
+// together (fuzz/next_container.h). It drives the container reader with call
+// arguments taken from the input's last bytes, then runs the whole tool on
+// it (a listing, as text and as JSON Lines, then a cut), writing the output
+// files into a scratch directory of this process. Any crash, sanitizer
+// report, leak or broken invariant is a finding.
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "cutter/cutter.h"
+#include "fuzz/next_container.h"
 #include "image/d88_image.h"
 
 namespace {
@@ -36,8 +38,8 @@ void require(bool condition, const char* what) {
 }
 
 // A directory of this process under the system's temporary directory,
-// holding the container as "input.d88" and the tool's output in "out/".
-// Removed at exit.
+// holding the containers as "input.d88" and "input2.d88" and the tool's
+// output in "out/". Removed at exit.
 class Scratch {
 public:
     Scratch() {
@@ -53,7 +55,8 @@ public:
         }
         require(!root_.empty(), "cannot create a scratch directory");
         require(fs::create_directory(root_ / "out", error), "cannot create the output directory");
-        container_ = (root_ / "input.d88").string();
+        containers_[0] = (root_ / "input.d88").string();
+        containers_[1] = (root_ / "input2.d88").string();
     }
     ~Scratch() {
         std::error_code error;
@@ -63,12 +66,12 @@ public:
     Scratch& operator=(const Scratch&) = delete;
 
     [[nodiscard]] fs::path output() const { return root_ / "out"; }
-    [[nodiscard]] const std::string& container() const { return container_; }
+    [[nodiscard]] const std::string& container(std::size_t index) const { return containers_[index]; }
     [[nodiscard]] std::string jsonListing() const { return (root_ / "listing.jsonl").string(); }
 
 private:
     fs::path root_;
-    std::string container_;
+    std::string containers_[2];
 };
 
 // Makes the scratch output directory the current one while it lives. The
@@ -149,6 +152,8 @@ void readSectors(d88::D88Image& image, Arguments& args) {
     require(sector >= 0 && sector <= (length > 0 ? length : 0), "readSector went out of bounds");
     const int run = image.readRun(track, c, h, r, n, buffer.data(), length);
     require(run >= 0 && run <= (length > 0 ? length : 0), "readRun went out of bounds");
+    const int readOn = image.readRun(track, c, h, r, n, buffer.data(), length, d88::RunMode::ReadOn);
+    require(readOn >= run && readOn <= (length > 0 ? length : 0), "a run that reads on went out of bounds");
     const int ids = image.listSectorIds(track, buffer.data(), length);
     require(ids >= 0 && ids % 4 == 0 && ids <= (length > 0 ? length : 0),
             "listSectorIds went out of bounds");
@@ -206,20 +211,35 @@ void checkAndClearOutput() {
     require(!error, "cannot list the output directory");
 }
 
+// Runs the tool with `options` on the containers `paths`; the result is its
+// status.
+int runTool(std::initializer_list<const char*> options, const std::vector<std::string>& paths) {
+    std::vector<const char*> argv = {"d88cut"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    for (const std::string& path : paths) {
+        argv.push_back(path.c_str());
+    }
+    const int status = d88cut::runCutter(static_cast<int>(argv.size()), argv.data());
+    (void)d88cut::diskImage.open(nullptr);
+    d88cut::SectorBuffer.fill(0);
+    return status;
+}
+
 // The listing as JSON Lines, with the status of the text listing: every
-// line is JSON (RFC 8259, UTF-8) of a type and its data, from the container
-// to its end, which tells the status; a disk name that is UTF-8 comes back
-// as it is.
-void checkJsonListing(const std::string& path, int status, const std::vector<std::string>& names) {
+// line is JSON (RFC 8259, UTF-8) of a type and its data, each container
+// from its object to its end, and the run's summary last, which tells the
+// status; a disk name that is UTF-8 comes back as it is.
+void checkJsonListing(const std::vector<std::string>& paths, int status,
+                      const std::vector<std::string>& names) {
     const std::string listing = scratch().jsonListing();
     require(std::freopen(listing.c_str(), "w", stdout) != nullptr, "cannot send the listing to a file");
-    const char* argv[] = {"d88cut", "--json", path.c_str()};
-    const int listed = d88cut::runCutter(3, argv);
-    (void)d88cut::diskImage.open(nullptr);
+    const int listed = runTool({"--json"}, paths);
     require(std::freopen("/dev/null", "w", stdout) != nullptr, "cannot silence standard output");
     require(listed == status, "the JSON listing's status differs from the listing's");
     std::ifstream in(listing, std::ios::binary);
     std::vector<nlohmann::json> lines;
+    std::size_t containers = 0;
+    std::size_t ends = 0;
     for (std::string text; std::getline(in, text);) {
         lines.push_back(nlohmann::json::parse(text, nullptr, false));
         const nlohmann::json& line = lines.back();
@@ -227,16 +247,19 @@ void checkJsonListing(const std::string& path, int status, const std::vector<std
                     line.contains("type") && line.contains("data"),
                 "a JSON line that is not JSON of a type and its data");
         const nlohmann::json& data = line.at("data");
-        if (line.at("type") == "disk" && data.at("name").contains("text")) {
+        containers += line.at("type") == "container" ? 1U : 0U;
+        ends += line.at("type") == "end" ? 1U : 0U;
+        if (line.at("type") == "disk" && data.at("container") == 1 && data.at("name").contains("text")) {
             const auto number = data.at("number").get<std::size_t>();
             require(number >= 1 && number <= names.size() &&
                         data.at("name").at("text") == names[number - 1],
                     "a disk name in JSON that is not the disk's");
         }
     }
-    require(!lines.empty() && lines.front().at("type") == "container" &&
-                lines.back().at("type") == "end" && lines.back().at("data").at("status") == status,
-            "the JSON listing does not run from its container to its end");
+    require(!lines.empty() && lines.front().at("type") == "container" && containers == paths.size() &&
+                ends == paths.size() && lines.back().at("type") == "summary" &&
+                lines.back().at("data").at("status") == status,
+            "the JSON listing does not run from its container to its summary");
 }
 
 // libFuzzer writes a finding while the tool runs, that is in the scratch
@@ -282,15 +305,25 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = scratch().container();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    require(file != nullptr, "cannot create the container");
-    const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
-    require(std::fclose(file) == 0 && written, "cannot write the container");
+    // One container, or two.
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t mark = input.find(d88fuzz::kNextContainer);
+    const std::string_view parts[] = {
+        input.substr(0, mark),
+        mark == std::string_view::npos ? std::string_view() : input.substr(mark + d88fuzz::kNextContainer.size())};
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < (mark == std::string_view::npos ? 1U : 2U); ++i) {
+        paths.push_back(scratch().container(i));
+        std::FILE* file = std::fopen(paths.back().c_str(), "wb");
+        require(file != nullptr, "cannot create the container");
+        const bool written =
+            parts[i].empty() || std::fwrite(parts[i].data(), 1, parts[i].size(), file) == parts[i].size();
+        require(std::fclose(file) == 0 && written, "cannot write the container");
+    }
 
     Arguments args(data, size);
     std::vector<std::string> names;
-    driveReader(path, args, names);
+    driveReader(paths.front(), args, names);
 
     // The whole tool, as from the command line. Each run has its state of
     // its own; the one buffer is set back as a fresh process would have it.
@@ -299,18 +332,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::error_code error;
     // A listing first, which must write nothing; then the cut. Status 1
     // tells of files the disks could not give whole.
-    const char* list[] = {"d88cut", "--list", path.c_str()};
-    const int listed = d88cut::runCutter(3, list);
+    const int listed = runTool({"--list"}, paths);
     require(listed == 0 || listed == 1, "the listing's status");
-    (void)d88cut::diskImage.open(nullptr);
     require(fs::is_empty(".", error), "the listing wrote a file");
-    d88cut::SectorBuffer.fill(0);
-    checkJsonListing(path, listed, names);
+    checkJsonListing(paths, listed, names);
     require(fs::is_empty(".", error), "the JSON listing wrote a file");
-    d88cut::SectorBuffer.fill(0);
-    const char* argv[] = {"d88cut", path.c_str()};
-    require(d88cut::runCutter(2, argv) == listed, "the cut's status differs from the listing's");
-    (void)d88cut::diskImage.open(nullptr);
+    require(runTool({}, paths) == listed, "the cut's status differs from the listing's");
     (void)std::fflush(stdout);
     checkAndClearOutput();
     return 0;

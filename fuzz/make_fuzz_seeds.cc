@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "fuzz/next_container.h"
 #include "tests/known_disks.h"
 
 namespace {
@@ -44,6 +45,20 @@ Disk compactDisk(DiskKind kind, std::uint32_t seed) {
     }
     d88test::keepOnly(disk, keep);
     return disk;
+}
+
+// The disks as containers of one run: each its own, or, with `emptyAfter`,
+// the first followed by an empty one.
+Bytes joined(const std::vector<Disk>& disks, bool emptyAfter = false) {
+    Bytes bytes;
+    for (std::size_t i = 0; i < disks.size() + (emptyAfter ? 1 : 0); ++i) {
+        if (i > 0) {
+            bytes.insert(bytes.end(), d88fuzz::kNextContainer.begin(), d88fuzz::kNextContainer.end());
+        }
+        const Bytes container = i < disks.size() ? d88test::buildContainer({disks[i]}) : Bytes();
+        bytes.insert(bytes.end(), container.begin(), container.end());
+    }
+    return bytes;
 }
 
 // The disk of the kind with only its identification sector.
@@ -244,6 +259,19 @@ std::vector<Seed> seeds() {
              damaged.tracks[53].clear();
              return buildContainer({compactDisk(DiskKind::DiskA, 34), damaged});
          }},
+        // Two reads of one disk as two containers of one run, each failing
+        // somewhere else: merged, they give every file whole.
+        {"two-reads-merged",
+         [] {
+             Disk first = compactDisk(DiskKind::ProgramDisk, 35);
+             Disk second = first;
+             d88test::findSector(first, 44, 5)->status = 0xB0;
+             d88test::findSector(second, 1, 1)->data.resize(300);
+             d88test::findSector(second, 46, 3)->status = 0xF0;
+             return joined({first, second});
+         }},
+        {"two-containers-the-second-empty",
+         [] { return joined({compactDisk(DiskKind::DiskA, 36)}, true); }},
         {"cut-inside-a-sector",
          [] {
              Bytes bytes = buildDisk(smallDisk(DiskKind::ProgramDisk, 29));

@@ -21,6 +21,7 @@ void D88Image::close() {
     windowLength_ = 0;
     diskCount_ = 0;
     disksBeyondLimit_ = false;
+    readToEndIndex_ = -1;
     mediaType_ = -1;
 }
 
@@ -29,6 +30,8 @@ void D88Image::clearCurrentDisk() {
     mediaType_ = -1;
     writeProtected_ = false;
     diskSize_ = 0;
+    statedSize_ = 0;
+    readsToEnd_ = false;
     diskName_.fill('\0');
 }
 
@@ -78,19 +81,31 @@ bool D88Image::adopt(std::FILE* file) {
 }
 
 // Counts the disk images: each begins where the previous one's disk size
-// says it ends, and counts when its header is there in full. Only the
-// headers are needed, so they are read directly, not through the window.
+// says it ends, and counts when its header is there in full. A disk size
+// below the header's own (0, as some converters write it, or the bytes of a
+// file that is no container) cannot say where the next one begins: that
+// disk image runs to the end of the file, and is the last. Only the headers
+// are needed, so they are read directly, not through the window.
 void D88Image::scan() {
     std::int32_t position = 0;
     diskCount_ = 0;
     disksBeyondLimit_ = false;
+    readToEndIndex_ = -1;
     std::array<std::uint8_t, kDiskHeaderSize> header{};
     while (diskCount_ < kMaxDisks) {
         diskOffsets_[static_cast<std::size_t>(diskCount_)] = position;
         if (!seekTo(position) || !readExactly(header.data(), kDiskHeaderSize)) {
             return;
         }
-        position = wrapAdd(position, static_cast<std::int32_t>(loadLe32(&header[kDiskSizeOffset])));
+        const std::uint32_t size = loadLe32(&header[kDiskSizeOffset]);
+        if (size < static_cast<std::uint32_t>(kDiskHeaderSize)) {
+            const std::int64_t end = fileSize();
+            readToEndIndex_ = diskCount_++;
+            readToEndSize_ = static_cast<std::int32_t>(
+                std::clamp<std::int64_t>(end - position, kDiskHeaderSize, std::numeric_limits<std::int32_t>::max()));
+            return;
+        }
+        position = wrapAdd(position, static_cast<std::int32_t>(size));
         ++diskCount_;
     }
     // Not counted, but worth telling of.
@@ -130,7 +145,9 @@ bool D88Image::selectDisk(int index) {
     }
     mediaType_ = header[kMediaTypeOffset];
     writeProtected_ = header[kWriteProtectOffset] != 0;
-    diskSize_ = static_cast<std::int32_t>(loadLe32(&header[kDiskSizeOffset]));
+    statedSize_ = loadLe32(&header[kDiskSizeOffset]);
+    readsToEnd_ = index == readToEndIndex_;
+    diskSize_ = readsToEnd_ ? readToEndSize_ : static_cast<std::int32_t>(statedSize_);
     diskOffset_ = offset;
     for (std::size_t i = 0; i < kDiskNameSize && header[i] != 0; ++i) {
         diskName_[i] = static_cast<char>(header[i]);
@@ -200,7 +217,7 @@ std::int64_t D88Image::trackStart(int trackIndex) const {
         return -1;
     }
     const std::int32_t entry = trackTable_[static_cast<std::size_t>(trackIndex)];
-    if (entry == 0 || static_cast<std::uint32_t>(entry) >= statedDiskSize()) {
+    if (entry == 0 || static_cast<std::uint32_t>(entry) >= diskSize()) {
         return -1;
     }
     const std::int32_t start = wrapAdd(diskOffset_, entry);
@@ -209,37 +226,49 @@ std::int64_t D88Image::trackStart(int trackIndex) const {
 
 std::int64_t D88Image::locateSector(int trackIndex, int c, int h, int r, int n, RunStep& step) {
     const std::int64_t start = trackStart(trackIndex);
+    step.dataAt = -1;
+    step.otherSizeCode = -1;
     if (start < 0) {
         step.miss = Miss::NoTrack;
         return -1;
     }
     std::int64_t position = start;
     std::array<std::uint8_t, kSectorHeaderSize> header{};
-    step.miss = Miss::NotOnTrack;
-    // Only a header whose own count is i + 1 ends the search; the file's end
-    // ends it otherwise, as every step moves on by at least one header.
+    // Only a header whose own count is i + 1 ends the walk; the file's end
+    // ends it otherwise, as every step moves on by at least one header. A
+    // copy that the drive flagged is taken only where the walk finds no
+    // other, so the walk goes on past it.
+    Miss end = Miss::NotOnTrack;
     for (std::int64_t i = 0;; ++i) {
         if (readAt(start, position, header.data(), kSectorHeaderSize) != kSectorHeaderSize) {
-            step.miss = Miss::PastFileEnd;
-            return -1;
+            end = Miss::PastFileEnd;
+            break;
         }
         position += kSectorHeaderSize;
         const std::int64_t sectorCount = loadLe16(&header[kSectorCountOffset]);
         if (sectorCount == 0) {
-            return -1;
+            break;
         }
         const auto dataSize = static_cast<int>(loadLe16(&header[kDataSizeOffset]));
-        if (header[0] == c && header[1] == h && header[2] == r && header[3] == n) {
-            step.miss = Miss::None;
-            step.dataSize = dataSize;
-            step.status = header[kStatusOffset];
-            return position;
+        if (header[0] == c && header[1] == h && header[2] == r) {
+            if (header[3] != n) {
+                step.otherSizeCode = step.otherSizeCode < 0 ? header[3] : step.otherSizeCode;
+            } else if (step.dataAt < 0 || !isFlagged(header[kStatusOffset])) {
+                step.dataAt = position;
+                step.dataSize = dataSize;
+                step.status = header[kStatusOffset];
+                if (!isFlagged(step.status)) {
+                    break;
+                }
+            }
         }
         position += dataSize;
         if (i == sectorCount - 1) {
-            return -1;
+            break;
         }
     }
+    step.miss = step.dataAt >= 0 ? Miss::None : end;
+    return step.dataAt;
 }
 
 bool D88Image::hasSector(int trackIndex, int c, int h, int r, int n) {
@@ -266,7 +295,7 @@ int D88Image::readSector(int trackIndex, int c, int h, int r, int n, std::uint8_
 }
 
 int D88Image::readRun(int trackIndex, int c, int h, int r, int n, std::uint8_t* destination,
-                      int length) {
+                      int length, RunMode mode) {
     runSteps_.clear();
     // 128 << n must be a positive signed 32-bit value.
     if (n < 0 || n > 23) {
@@ -274,6 +303,7 @@ int D88Image::readRun(int trackIndex, int c, int h, int r, int n, std::uint8_t* 
     }
     int chunk = 128 << n;
     int total = 0;
+    int given = 0;
     while (total < length) {
         chunk = std::min(chunk, length - total);
         RunStep& step = runSteps_.emplace_back();
@@ -284,9 +314,13 @@ int D88Image::readRun(int trackIndex, int c, int h, int r, int n, std::uint8_t* 
         step.chunk = chunk;
         step.copied = readSector(trackIndex, c, h, r, n, destination + total, chunk, step);
         if (step.copied < chunk) {
-            return total;
+            if (mode == RunMode::StopAtGap) {
+                return total;
+            }
+            std::fill(destination + total + step.copied, destination + total + chunk, std::uint8_t{0});
         }
         total += chunk;
+        given += step.copied;
         if (r != lastSector_) {
             r = wrapAdd(r, 1);
         } else {
@@ -300,7 +334,7 @@ int D88Image::readRun(int trackIndex, int c, int h, int r, int n, std::uint8_t* 
             r = firstSector_;
         }
     }
-    return total;
+    return mode == RunMode::StopAtGap ? total : given;
 }
 
 int D88Image::listSectorIds(int trackIndex, std::uint8_t* destination, int maxBytes) {

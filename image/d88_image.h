@@ -49,18 +49,28 @@ enum class Miss : std::uint8_t {
     PastFileEnd,   // the file ended before the walk found it
 };
 
-// One sector of the latest readRun, in order: those it counted, and the
-// one it broke off at, if any.
+// What a run does at a sector that it cannot read whole: stop there (the
+// sum counts the whole chunks before it), or go on to the next sector as
+// after a good one, each chunk holding what its sector gave followed by
+// zero bytes.
+enum class RunMode : std::uint8_t { StopAtGap, ReadOn };
+
+// One sector of the latest readRun, in order: every one it looked for.
 struct RunStep {
     int trackIndex = 0;
     int c = 0;
     int h = 0;
     int r = 0;
     int chunk = 0;        // the bytes the run wanted of it
-    int copied = 0;       // the bytes it gave; below chunk where the run broke off
+    int copied = 0;       // the bytes it gave; below chunk where it fell short
     int dataSize = 0;     // its data size as its header states it, when found
     std::uint8_t status = 0;
     Miss miss = Miss::None;
+    // Where its data begins in the file, when found.
+    std::int64_t dataAt = -1;
+    // When not found: the size code of a sector of the track with the same
+    // C, H and R, or -1.
+    int otherSizeCode = -1;
 };
 
 class D88Image {
@@ -90,9 +100,12 @@ public:
     // Where the current disk begins in the file (-1 when none is current),
     // and its length as its header states it.
     [[nodiscard]] std::int32_t diskOffset() const { return diskOffset_; }
-    [[nodiscard]] std::uint32_t statedDiskSize() const {
-        return static_cast<std::uint32_t>(diskSize_);
-    }
+    [[nodiscard]] std::uint32_t statedDiskSize() const { return statedSize_; }
+    // The length that the current disk is read as: its stated size, or the
+    // rest of the file where that states less than a disk header. Such a
+    // disk image is the last one counted.
+    [[nodiscard]] std::uint32_t diskSize() const { return static_cast<std::uint32_t>(diskSize_); }
+    [[nodiscard]] bool readsToEnd() const { return readsToEnd_; }
     // True when the walk of the disk headers stopped at the limit of disk
     // images with a whole header still following the last one counted.
     [[nodiscard]] bool disksBeyondLimit() const { return disksBeyondLimit_; }
@@ -111,21 +124,24 @@ public:
     // True when the current disk's track table gives track `trackIndex` a
     // place in the file.
     [[nodiscard]] bool hasTrack(int trackIndex) const { return trackStart(trackIndex) >= 0; }
-    // True when a sector header of track `trackIndex` has the ID (c, h, r, n):
-    // the sector that readSector would copy.
+    // True when a sector header of track `trackIndex` has the ID (c, h, r, n).
     [[nodiscard]] bool hasSector(int trackIndex, int c, int h, int r, int n);
     // Copies the data of sector (c, h, r, n) in track `trackIndex`, at most
     // maxLength bytes; the result is the number of bytes copied, 0 when the
-    // sector is not found.
+    // sector is not found. Of several sectors with that ID in the track, the
+    // first that the drive read without error is copied, or the first of
+    // all where it flagged every one.
     [[nodiscard]] int readSector(int trackIndex, int c, int h, int r, int n,
                                  std::uint8_t* destination, int maxLength);
     // Reads `length` bytes of consecutive sectors of size code n from
     // (c, h, r) on, stepping through the sector range and across track sides.
-    // The result counts the whole chunks read before the run broke off.
+    // Stopping at a gap, the result counts the whole chunks read before the
+    // run broke off; reading on, the bytes that the sectors gave.
     [[nodiscard]] int readRun(int trackIndex, int c, int h, int r, int n,
-                              std::uint8_t* destination, int length);
-    // The sectors of the latest readRun: those it counted, then the one it
-    // broke off at, if it broke off at a sector.
+                              std::uint8_t* destination, int length,
+                              RunMode mode = RunMode::StopAtGap);
+    // The sectors of the latest readRun: every one it looked for, the one it
+    // broke off at included.
     [[nodiscard]] std::span<const RunStep> lastRun() const { return runSteps_; }
     // Writes C, H, R, N of the sectors stored in a track, 4 bytes each, as
     // many as fit in maxBytes; the result is the number of bytes written.
@@ -142,10 +158,10 @@ private:
     [[nodiscard]] int readFile(std::uint8_t* destination, int length);
     // The file position where a track of the current disk starts, or -1.
     [[nodiscard]] std::int64_t trackStart(int trackIndex) const;
-    // Walks the sector headers of a track to the first with the ID (c, h, r,
-    // n); the result is the file position of its data, with its data size
-    // and status in `step`, or -1 when the walk ends without one, with why
-    // in `step.miss`.
+    // Walks the sector headers of a track for the ID (c, h, r, n): the first
+    // such sector whose status is no error, else the first one. The result
+    // is the file position of its data, with its data size and status in
+    // `step`, or -1 when the walk ends without one, with why in `step.miss`.
     [[nodiscard]] std::int64_t locateSector(int trackIndex, int c, int h, int r, int n, RunStep& step);
     // readSector, telling in `step` how it went.
     [[nodiscard]] int readSector(int trackIndex, int c, int h, int r, int n,
@@ -162,12 +178,17 @@ private:
     std::int32_t lastSector_ = 16;
     std::array<std::int32_t, kMaxDisks> diskOffsets_{};
     std::int32_t diskSize_ = 0;
+    std::uint32_t statedSize_ = 0;
+    bool readsToEnd_ = false;
     std::int32_t diskOffset_ = 0;
     std::array<std::int32_t, kTrackCount> trackTable_{};
     std::int32_t mediaType_ = -1;
     bool writeProtected_ = false;
     std::array<char, kDiskNameSize + 1> diskName_{};
     bool disksBeyondLimit_ = false;
+    // The disk image that is read to the end of the file, and that length.
+    int readToEndIndex_ = -1;
+    std::int32_t readToEndSize_ = 0;
     int systemError_ = 0;
     // The bytes of the file from windowStart_ on, windowLength_ of them.
     std::int64_t windowStart_ = 0;

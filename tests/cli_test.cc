@@ -87,8 +87,13 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         std::string out = {};
     } cases[] = {
         {"no argument", {}, "", 1, usage},
-        {"two arguments", {"a", "b"}, "", 1, usage},
-        {"two arguments and an option", {"-C", "folder", "empty", "empty"}, "", 1, usage},
+        // Several containers are one run: one that cannot be opened is told,
+        // and the run goes on; the folder is entered once.
+        {"two containers not there", {"a", "b"}, "", 1, kCannotOpen + kCannotOpen},
+        {"one of two containers not there", {"missing", "empty"}, "", 1, kCannotOpen},
+        {"two containers into a folder", {"-C", "folder", "empty", "empty"}, "", 0, ""},
+        {"two containers, folder missing", {"-C", "missing", "empty", "empty"}, "", 1,
+         "missing" + kCannotEnter},
         {"-C without its folder", {"empty", "-C"}, "", 1, usage},
         {"only options", {"--directory=folder"}, "", 1, usage},
         {"missing file", {"missing"}, "", 1, kCannotOpen},
@@ -192,8 +197,10 @@ TEST_F(CliTest, HelpAndVersion) {
     EXPECT_TRUE(listDir(dir_.path()).empty());
 }
 
-// Every order of the three disks, and one disk twice: each recognised disk's
-// lines follow its recognition line, and the files hold exactly the catalogued bytes.
+// Every order of the three disks, and two editions of one disk: each
+// recognised disk's lines follow its recognition line, and the files hold
+// exactly the catalogued bytes; of two whole copies that differ, the longer,
+// or the later of two alike long.
 TEST_F(CliTest, CutsKnownDisksInContainerOrder) {
     const std::vector<std::vector<std::pair<DiskKind, std::uint32_t>>> containers = {
         {{DiskKind::ProgramDisk, 1}, {DiskKind::DiskA, 2}, {DiskKind::DiskB, 3}},
@@ -212,7 +219,10 @@ TEST_F(CliTest, CutsKnownDisksInContainerOrder) {
             expectedOut += recognitionLine(kind);
             for (ExpectedFile& file : expectedFiles(disks.back(), kind)) {
                 expectedOut += "cutting ... " + file.name + "\n";
-                expected[file.name] = std::move(file.bytes);
+                Bytes& kept = expected[file.name];
+                if (file.bytes.size() >= kept.size()) {
+                    kept = std::move(file.bytes);
+                }
             }
         }
         ASSERT_TRUE(writeFile((dir / "c.d88").string(), buildContainer(disks)));
@@ -340,9 +350,12 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         {"C.UTF-8", "-C none c.d88", ".\r\nd88cut: none: No such file or directory\r\n", 1},
         {"C", "-C none c.d88", "none" + kCannotEnter.substr(0, 8), 1},
         {"C", "missing.d88", kCannotOpen.substr(0, 29) + "\r\nd88cut: missing.d88: No such file or directory\r\n", 1},
-        {"C", "--lsit c.d88", "d88cut: unknown option '--lsit'\r\nUsage: ", 1},
-        {"C", "--lsit c.d88", "[d88file]\r\nTry 'd88cut --help'.\r\n", 1},
-        {"C", "c.d88 empty.d88", "d88cut: one container at a time: 2 were given\r\nUsage: ", 1},
+        // A mistyped option is a container that cannot be opened, and the
+        // run goes on.
+        {"C", "-C out --lsit c.d88",
+         "d88cut: unknown option '--lsit'\r\nTry 'd88cut --help'.\r\nPROGRAM DISK", 1},
+        {"C", "--lsit", "d88cut: unknown option '--lsit'\r\nTry 'd88cut --help'.\r\n", 1},
+        {"C", "-C out c.d88 empty.d88", "EXB015\r\nd88cut: 49 files cut into " + out + "\r\n"},
         {"C", "-C out c.d88", "EXB015\r\nd88cut: 49 files cut into " + (dir_ / "out").string() + "\r\n"},
         {"C", "empty.d88", "d88cut: no known disk in empty.d88; see why with: d88cut -l empty.d88\r\n"},
         {"C", "-C out flagged.d88",
@@ -365,7 +378,6 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         {"C", "'no disk.d88'", "; see why with: d88cut -l 'no disk.d88'\r\n"},
         {"C.UTF-8", kJapaneseContainer, "; see why with: d88cut -l " + kJapaneseContainer + "\r\n"},
         {"C", "-x.d88", "; see why with: d88cut -l -- -x.d88\r\n"},
-        {"C", "- c.d88", "d88cut: one container at a time: 2 were given\r\nUsage: ", 1},
         // A screen that shows UTF-8 shows a disk's name as its text, but for
         // control bytes; any other keeps the escapes of a pipe.
         {"C.UTF-8", "-l names.d88", names},
@@ -496,6 +508,8 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
         std::string shown = "\"MADE-UP 3\" 2D";  // the disk's name and media
         std::string after = {};  // lines that follow the disk's line
         std::size_t number = 0;  // the disk of the line, when not the last
+        std::size_t cutBy = 0;   // bytes cut off the container's end
+        bool told = false;       // a cut tells the lines on standard error
     } cases[] = {
         {"kind digit 3", [](std::vector<Disk>& d) { putSignature(d.back(), '3'); },
          "unknown disk number 3"},
@@ -555,18 +569,48 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
          },
          "no track side 79", "", 0, "\"MADE-UP 3\" 0x50",
          "disks after the 64th: not read (at most 64 disk images are read)\n", 64},
+        // A size below a header's: the disk image runs to the end of the
+        // file, and is the last one read.
+        {"stated size 0",
+         [](std::vector<Disk>& d) {
+             putSignature(d.back(), '3');
+             d.back().diskSize = 0;
+         },
+         "unknown disk number 3", "", 0, "\"MADE-UP 3\" 2D",
+         "  (this disk image states 0 bytes, fewer than its header; read as the rest of the file, "
+         "416688 bytes)\n"},
+        {"stated size 687, a disk after it",
+         [](std::vector<Disk>& d) {
+             d.back().diskSize = 687;
+             putSignature(d.back(), '3');
+             d.push_back(makeKnownDisk(DiskKind::DiskA, 5));
+         },
+         "unknown disk number 3", "", 0, "\"MADE-UP 3\" 2D",
+         "  (this disk image states 687 bytes, fewer than its header; read as the rest of the file, "
+         "833376 bytes)\n", 1},
+        // A download cut short before the identification sector: that disk
+        // may be any, and its loss fails the run, told even into a pipe.
+        {"the file ends inside the identification sector", [](std::vector<Disk>&) {},
+         "the file ends before its identification sector", "", 1, "\"MADE-UP 3\" 2D",
+         "  (the file ends 416188 bytes into this disk image of 416688 bytes)\n", 0, 500, true},
+        {"the file ends inside a sector header of its track side", [](std::vector<Disk>&) {},
+         "the file ends before its identification sector", "", 1, "\"MADE-UP 3\" 2D",
+         "  (the file ends 413576 bytes into this disk image of 416688 bytes)\n", 0, 3112, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<Disk> disks = {makeKnownDisk(DiskKind::DiskB, 3)};
         c.make(disks);
         ScopedTempDir dir;
-        ASSERT_TRUE(writeFile((dir / "c.d88").string(), buildContainer(disks)));
+        Bytes container = buildContainer(disks);
+        truncateTo(container, container.size() - c.cutBy);
+        ASSERT_TRUE(writeFile((dir / "c.d88").string(), container));
         const RunResult result = runTool(dir.path(), {"c.d88"});
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.out, c.out);
         const std::string line = "disk " + std::to_string(c.number != 0 ? c.number : disks.size()) +
                                  " " + c.shown + ": not recognised: " + c.reason + "\n" + c.after;
+        EXPECT_EQ(result.err.ends_with(line), c.told) << result.err;
         const RunResult listed = runTool(dir.path(), {"-l", "c.d88"});
         EXPECT_TRUE(listed.out.ends_with(line)) << listed.out;
         const RunResult verbose = runTool(dir.path(), {"c.d88", "-v"});
@@ -576,90 +620,120 @@ TEST_F(CliTest, DisksThatAreNotRecognised) {
     }
 }
 
-// Two reads of one disk in one container, in both orders: a damaged read's
-// copy never replaces the whole copy that the run wrote, and is still
-// reported; where the damaged read comes first, the whole one replaces it.
-// What a damaged read did not deliver is 0 in its files.
-TEST_F(CliTest, TwoReadsOfOneDisk) {
+// Several reads of one disk, in one container or in several, merged sector
+// by sector into the folder: each byte from the read that gave it best, so
+// that reads that fail each somewhere else give whole files; a read that
+// lacks a file forgets nothing; the message after each copy tells what the
+// folder holds; the status is that of the folder at the end. Editions that
+// differ are not merged: the better stays, by state, then by the bytes read
+// clean, else the later.
+TEST_F(CliTest, ReadsOfOneDisk) {
     const Disk intact = makeKnownDisk(DiskKind::ProgramDisk, 1);
-    Disk damaged = makeKnownDisk(DiskKind::ProgramDisk, 2);
-    damaged.tracks[3].clear();                        // PROG breaks off after 10,240 bytes
-    putRecord(damaged, 58, 5, 0, 0x0041, 3000);       // QXOP01 runs past its one sector
-    putRecord(damaged, 44, 5, 512, 0x4100, 100);      // QXGT02 is of another kind
-    damaged.tracks[60].clear();                        // QXCONG and QXMINA are missing
-    findSector(damaged, 46, 3)->status = 0xB0;        // FAN1 and FAN3 from a flagged sector
-    // QXED01 runs on into track 60.
-    const std::string err = "PROG" + kIncomplete + "QXGT02" + kCannotRead + "FAN1" + kIncomplete +
-                            "FAN3" + kIncomplete + "QXOP01" + kIncomplete + "QXED01" +
-                            kIncomplete + "QXCONG" + kCannotRead + "QXMINA" + kCannotRead;
-    for (const bool damagedFirst : {false, true}) {
-        SCOPED_TRACE(damagedFirst ? "damaged first" : "intact first");
-        const RunResult result =
-            cut(damagedFirst ? buildContainer({damaged, intact}) : buildContainer({intact, damaged}));
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, err);
-        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2 + 14 + 11);
-        // A name that both reads gave whole holds the later copy.
-        const std::vector<ExpectedFile> later = expectedFiles(
-            damagedFirst ? intact : makeKnownDisk(DiskKind::ProgramDisk, 2), DiskKind::ProgramDisk);
-        for (const ExpectedFile& file : expectedFiles(intact, DiskKind::ProgramDisk)) {
-            const bool failed = err.find(file.name + ": ") != std::string::npos;
-            const auto same = [&](const ExpectedFile& f) { return f.name == file.name; };
-            EXPECT_EQ(fileBytes(dir_ / file.name),
-                      failed ? file.bytes : std::find_if(later.begin(), later.end(), same)->bytes)
-                << file.name;
+    // Damage: a flagged sector whose bytes are the drive's garbage, or one
+    // that is not there.
+    const auto flagged = [](Disk d, std::initializer_list<std::pair<int, int>> sectors) {
+        for (const auto& [track, r] : sectors) {
+            findSector(d, track, r)->status = 0xB0;
+            findSector(d, track, r)->data.assign(1024, 0xEE);
+        }
+        return d;
+    };
+    const auto without = [](Disk d, int track, int r) {
+        d.tracks[static_cast<std::size_t>(track)].erase(
+            d.tracks[static_cast<std::size_t>(track)].begin() + (r - 1));
+        return d;
+    };
+    const Disk badProg = flagged(intact, {{2, 3}});         // PROG damaged at C1 H0 R3
+    const Disk badProgLater = without(intact, 4, 1);        // ... incomplete at C2 H0 R1
+    const Disk noMina = without(intact, 60, 3);             // QXMINA missing
+    Disk badMina = intact;                                  // QXMINA damaged, its bytes right
+    findSector(badMina, 60, 3)->status = 0xA0;
+    const Disk edition = makeKnownDisk(DiskKind::ProgramDisk, 1 + 61);  // records as long
+    const Disk shorter = makeKnownDisk(DiskKind::ProgramDisk, 2);  // records one byte shorter
+    const std::string progPart = "PROG" + kIncomplete;
+    struct Case {
+        const char* name;
+        std::vector<Disk> reads;
+        std::string err;            // the messages, in order
+        int status;
+        const Disk* holds;          // whose files the folder holds at the end
+        std::string damaged = {};   // a file that stays damaged, as the first read has it
+    } cases[] = {
+        {"a later read fails elsewhere: merged whole", {badProg, badProgLater}, progPart, 0, &intact},
+        {"the other order", {badProgLater, badProg}, progPart, 0, &intact},
+        {"whole, then a read that lacks a file, then one that has it damaged",
+         {intact, noMina, badMina}, "", 0, &intact},
+        {"a read that lacks a file first", {noMina, intact}, "QXMINA" + kCannotRead, 0, &intact},
+        {"damaged in every read at one sector", {badProg, badProg}, progPart + progPart, 1, &intact,
+         "PROG"},
+        // Editions: not merged.
+        {"two whole editions: the later", {intact, edition}, "", 0, &edition},
+        {"two whole editions: the longer, or the later", {shorter, intact}, "", 0, nullptr},
+        {"the other order", {intact, shorter}, "", 0, nullptr},
+        {"five bad sectors against one: the one", {flagged(edition, {{2, 3}}),
+          flagged(intact, {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}})}, progPart + progPart, 1,
+         &intact, "PROG"},
+    };
+    for (const Case& c : cases) {
+        for (const bool apart : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (apart ? ", containers apart" : ", one container"));
+            ScopedTempDir dir;
+            std::vector<std::string> args;
+            if (apart) {
+                for (std::size_t i = 0; i < c.reads.size(); ++i) {
+                    args.push_back("read" + std::to_string(i + 1) + ".d88");
+                    ASSERT_TRUE(writeFile((dir / args.back()).string(), buildContainer({c.reads[i]})));
+                }
+            } else {
+                args.push_back("reads.d88");
+                ASSERT_TRUE(writeFile((dir / args.back()).string(), buildContainer(c.reads)));
+            }
+            const RunResult result = runTool(dir.path(), args);
+            EXPECT_EQ(result.status, c.status);
+            EXPECT_EQ(result.err, c.err);
+            // Every copy that gave anything has its cutting line.
+            const auto lacking = std::count_if(c.reads.begin(), c.reads.end(),
+                                               [](const Disk& d) { return d.tracks[60].size() < 5; });
+            EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'),
+                      static_cast<std::ptrdiff_t>(c.reads.size() * 15) - lacking);
+            // A listing of the reads is one run too, its status the folder's.
+            std::vector<std::string> listing = args;
+            listing.insert(listing.begin(), "-l");
+            EXPECT_EQ(runTool(dir.path(), listing).status, c.status);
+            // Of whole editions, each name holds the longer copy, or the later.
+            std::vector<ExpectedFile> held = expectedFiles(c.reads.front(), DiskKind::ProgramDisk);
+            for (const Disk& read : c.reads) {
+                const std::vector<ExpectedFile> files = expectedFiles(read, DiskKind::ProgramDisk);
+                for (std::size_t i = 0; i < held.size(); ++i) {
+                    if (c.holds != nullptr || files[i].bytes.size() >= held[i].bytes.size()) {
+                        held[i] = c.holds != nullptr ? expectedFiles(*c.holds, DiskKind::ProgramDisk)[i] : files[i];
+                    }
+                }
+            }
+            for (ExpectedFile& file : held) {
+                if (file.name == c.damaged) {
+                    file = expectedFiles(c.reads.front(), DiskKind::ProgramDisk).front();
+                }
+                EXPECT_EQ(fileBytes(dir / file.name), file.bytes) << file.name;
+            }
         }
     }
-    // Alone, the damaged read gives what it can, the rest as 0.
-    const RunResult alone = cut(buildContainer({damaged}));
-    EXPECT_EQ(alone.err, err);
-    Bytes prog = runBytes(damaged, 1, 1, 20480);
-    ASSERT_EQ(prog.size(), 10240u);
-    prog.resize(20480, 0);
-    EXPECT_EQ(fileBytes(dir_ / "PROG"), prog);
-    Bytes op01 = runBytes(damaged, 58, 5, 1024);
-    op01.resize(3000, 0);
-    EXPECT_EQ(fileBytes(dir_ / "QXOP01"), op01);
-    // The same messages in UTF-8, wherever they go, when asked for.
-    const RunResult utf8 = runTool(dir_.path(), {"--encoding=utf-8", "c.d88"});
-    EXPECT_EQ(utf8.status, 1);
-    EXPECT_EQ(utf8.out, fromShiftJis(alone.out));
-    EXPECT_EQ(utf8.err, fromShiftJis(alone.err));
-
-    // A damaged copy replaces an incomplete one, never the reverse, in
-    // either order; of two damaged copies the later stays. -v tells which
-    // copy was kept out, and which stays.
-    Disk first = makeKnownDisk(DiskKind::ProgramDisk, 3);
-    first.tracks[3].clear();                  // PROG incomplete
-    findSector(first, 58, 5)->status = 0xB0;  // QXOP01 damaged
-    findSector(first, 46, 3)->status = 0xB0;  // FAN1 and FAN3 damaged
-    Disk second = makeKnownDisk(DiskKind::ProgramDisk, 4);
-    findSector(second, 2, 3)->status = 0xA0;    // PROG damaged
-    putRecord(second, 58, 5, 0, 0x0042, 3000);  // QXOP01 incomplete
-    findSector(second, 46, 3)->status = 0xE0;   // FAN1 and FAN3 damaged
-    const std::vector<ExpectedFile> ofFirst = expectedFiles(first, DiskKind::ProgramDisk);
-    const std::vector<ExpectedFile> ofSecond = expectedFiles(second, DiskKind::ProgramDisk);
-    const std::string each =
-        "PROG" + kIncomplete + "FAN1" + kIncomplete + "FAN3" + kIncomplete + "QXOP01" + kIncomplete;
-    const std::string keptOut = ": not written: the damaged copy from disk 1 stays\n";
-    for (const bool secondFirst : {false, true}) {
-        SCOPED_TRACE(secondFirst ? "incomplete QXOP01 first" : "incomplete PROG first");
-        const RunResult result =
-            cut(secondFirst ? buildContainer({second, first}) : buildContainer({first, second}));
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, each + each);
-        for (std::size_t i = 0; i < ofFirst.size(); ++i) {
-            const std::string& name = ofFirst[i].name;
-            const auto& stays = name == "PROG"     ? ofSecond
-                                : name == "QXOP01" ? ofFirst
-                                : secondFirst      ? ofFirst
-                                                   : ofSecond;
-            EXPECT_EQ(fileBytes(dir_ / name), stays[i].bytes) << name;
-        }
-        const RunResult verbose = runTool(dir_.path(), {"-v", "c.d88"});
-        EXPECT_NE(verbose.err.find((secondFirst ? "PROG" : "QXOP01") + keptOut), std::string::npos);
-        EXPECT_EQ(verbose.err.find(keptOut), verbose.err.rfind(keptOut)) << verbose.err;
-    }
+    // -v tells which reads a merged file came from; a copy not merged and
+    // not written says which stays.
+    ScopedTempDir dir;
+    ASSERT_TRUE(writeFile((dir / "a.d88").string(), buildContainer({badProg})));
+    ASSERT_TRUE(writeFile((dir / "b.d88").string(), buildContainer({badProgLater, noMina})));
+    RunResult result = runTool(dir.path(), {"-v", "a.d88", "b.d88"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, progPart + "d88cut: PROG: 1024 bytes read with errors: C1 H0 R3 (data CRC error)\n"
+                          "d88cut: PROG: 19456 of 20480 bytes read: C2 H0 R1 not on the disk\n"
+                          "d88cut: PROG: merged from disk 1 of a.d88 and disk 1 of b.d88: the file is now whole\n"
+                          "d88cut: QXMINA: not read: C30 H0 R3 not on the disk\n");
+    ASSERT_TRUE(writeFile((dir / "a.d88").string(), buildContainer({intact, flagged(edition, {{2, 3}})})));
+    result = runTool(dir.path(), {"-v", "a.d88"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "d88cut: PROG: 1024 bytes read with errors: C1 H0 R3 (data CRC error)\n"
+                          "d88cut: PROG: not written: the whole copy from disk 1 stays\n");
 }
 
 // Sectors that the drive flagged, and other sectors that fail a file, on a
@@ -695,27 +769,74 @@ TEST_F(CliTest, FlaggedAndFailingSectors) {
              findSector(d, 2, 3)->status = 0xB0;
              d.tracks[3].clear();
          },
-         "PROG", " 20480 incomplete (10240 bytes read, 1024 with errors)",
-         "10240 of 20480 bytes read: C1 H0 R3 (data CRC error); C1 H1 R1 not on the disk"},
+         "PROG", " 20480 incomplete (15360 bytes read, 1024 with errors)",
+         "15360 of 20480 bytes read: C1 H0 R3 (data CRC error); track side C1 H1 not on the disk"},
         {"a sector not on its track side",
          [](Disk& d) {
              putRecord(d, 59, 1, 0, 0x0041, 6000);
              findSector(d, 59, 1)->status = 0xF0;
              d.tracks[59].erase(d.tracks[59].begin() + 2);
          },
-         "QXED01", " 6000 incomplete (2048 bytes read, 1024 with errors)",
-         "2048 of 6000 bytes read: C29 H1 R1 (no data mark); C29 H1 R3 not on the disk"},
+         "QXED01", " 6000 incomplete (4976 bytes read, 1024 with errors)",
+         "4976 of 6000 bytes read: C29 H1 R1 (no data mark); C29 H1 R3 not on the disk"},
+        // The run reads on past a sector it cannot read whole.
         {"a sector shorter than its size", [](Disk& d) { findSector(d, 4, 5)->data.resize(600); },
+         "PROG", " 20480 incomplete (20056 bytes read)",
+         "20056 of 20480 bytes read: C2 H0 R5 holds 600 bytes"},
+        {"a sector in the middle shorter", [](Disk& d) { findSector(d, 2, 2)->data.resize(600); },
+         "PROG", " 20480 incomplete (20056 bytes read)",
+         "20056 of 20480 bytes read: C1 H0 R2 holds 600 bytes"},
+        {"an empty sector", [](Disk& d) { findSector(d, 2, 2)->data.clear(); },
          "PROG", " 20480 incomplete (19456 bytes read)",
-         "19456 of 20480 bytes read: C2 H0 R5 holds 600 bytes"},
-        {"a sector that holds no data", [](Disk& d) { findSector(d, 4, 5)->data.clear(); },
+         "19456 of 20480 bytes read: C1 H0 R2 holds no data"},
+        {"no data mark and no data",
+         [](Disk& d) {
+             findSector(d, 2, 2)->data.clear();
+             findSector(d, 2, 2)->status = 0xF0;
+         },
          "PROG", " 20480 incomplete (19456 bytes read)",
-         "19456 of 20480 bytes read: C2 H0 R5 holds no data"},
+         "19456 of 20480 bytes read: C1 H0 R2 (no data mark; no data)"},
+        {"a missing sector", [](Disk& d) { d.tracks[2].erase(d.tracks[2].begin()); },
+         "PROG", " 20480 incomplete (19456 bytes read)",
+         "19456 of 20480 bytes read: C1 H0 R1 not on the disk"},
+        {"a sector of another size code", [](Disk& d) { findSector(d, 2, 2)->n = 2; },
+         "PROG", " 20480 incomplete (19456 bytes read)",
+         "19456 of 20480 bytes read: C1 H0 R2 has size code N 2, not 3"},
+        {"a missing track side", [](Disk& d) { d.tracks[3].clear(); },
+         "PROG", " 20480 incomplete (15360 bytes read)",
+         "15360 of 20480 bytes read: track side C1 H1 not on the disk"},
+        // Of two copies of one sector, the one the drive read right.
+        {"a flagged copy before a clean one",
+         [](Disk& d) {
+             Sector copy = *findSector(d, 2, 3);
+             copy.status = 0xB0;
+             copy.data.assign(1024, 0xEE);
+             d.tracks[2].insert(d.tracks[2].begin() + 2, copy);
+         }},
+        {"a flagged copy after a clean one",
+         [](Disk& d) {
+             Sector copy = *findSector(d, 2, 3);
+             copy.status = 0xA0;
+             copy.data.assign(1024, 0xEE);
+             d.tracks[2].insert(d.tracks[2].begin() + 3, copy);
+         }},
+        {"every copy flagged: the first",
+         [](Disk& d) {
+             findSector(d, 2, 3)->status = 0xB0;
+             Sector copy = *findSector(d, 2, 3);
+             copy.status = 0xA0;
+             copy.data.assign(1024, 0xEE);
+             d.tracks[2].insert(d.tracks[2].begin() + 3, copy);
+         },
+         "PROG", " 20480 damaged (1024 bytes read with errors)",
+         "1024 bytes read with errors: C1 H0 R3 (data CRC error)"},
         {"a record past the bytes read", [](Disk& d) { putRecord(d, 58, 5, 0, 0x0042, 3000); },
          "QXOP01", " 3000 incomplete (1024 bytes read)",
          "1024 of 3000 bytes read: the record is 3000 bytes long, past the 1024 bytes read for it"},
         {"missing", [](Disk& d) { d.tracks[60].erase(d.tracks[60].begin() + 2); }, "QXMINA",
          " missing", "not read: C30 H0 R3 not on the disk"},
+        {"a record whose header sector is gone", [](Disk& d) { d.tracks[54].erase(d.tracks[54].begin()); },
+         "QXFIGH", " missing", "not read: C27 H0 R1 not on the disk"},
         {"a record of another kind", [](Disk& d) { putRecord(d, 44, 5, 512, 0x4100, 100); },
          "QXGT02", " missing", "not read: C22 H0 R5 holds a record of kind 0x4100, not A or B"},
     };
@@ -788,7 +909,7 @@ TEST_F(CliTest, ListingSaysWhatACutWouldGive) {
     ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), buildContainer({program})));
     result = runTool(dir_.path(), {"c.d88", "-l"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.out.find("\n  PROG 20480 incomplete (19456 bytes read)\n  QXGT01 "), std::string::npos);
+    EXPECT_NE(result.out.find("\n  PROG 20480 incomplete (19556 bytes read)\n  QXGT01 "), std::string::npos);
     EXPECT_NE(result.out.find("\n  QXBIG missing\n  QXFIGH "), std::string::npos);
     result = runTool(dir_.path(), {"c.d88"});
     EXPECT_EQ(result.status, 1);
@@ -958,7 +1079,7 @@ TEST_F(CliTest, JsonTellsWhatTheListingTells) {
     const RunResult json = runTool(dir_.path(), args);
     EXPECT_EQ(json.status, 1);
     EXPECT_EQ(json.err, kCannotOpen);
-    EXPECT_EQ(listingOf(json.out, {args.begin() + 1, args.end()}, {0, 1, 0, 0, 0, 1}), listed.out);
+    EXPECT_EQ(listingOf(json.out, {args.begin() + 1, args.end()}, {0, 1, 1, 0, 0, 1}), listed.out);
     // What the text does not show: a name's text, whether a disk is
     // write-protected, the failing sectors, why a container cannot be opened.
     const char* const shownInJsonAlone[] = {
@@ -972,7 +1093,7 @@ TEST_F(CliTest, JsonTellsWhatTheListingTells) {
         R"("read":20480,"read_with_errors":1024,"sectors":[{"c":1,"h":0,"r":3,)"
         R"("problem":"data CRC error","code":"data_crc_error"}]}})",
         R"({"type":"file","data":{"disk":2,"name":"QXED01","size":6000,"state":"incomplete",)"
-        R"("read":2048,"read_with_errors":1024,"sectors":[{"c":29,"h":1,"r":1,)"
+        R"("read":4976,"read_with_errors":1024,"sectors":[{"c":29,"h":1,"r":1,)"
         R"("problem":"no data mark","code":"no_data_mark"},{"c":29,"h":1,"r":3,)"
         R"("problem":"not on the disk","code":"not_on_disk"}]}})",
         R"({"type":"file","data":{"disk":2,"name":"QXMINA","size":null,"state":"missing","read":0,)"
@@ -991,7 +1112,7 @@ TEST_F(CliTest, JsonTellsWhatTheListingTells) {
 // Cuts `disks` (the container at `argument`, from `dir`) where some files
 // cannot be written, and checks what must hold all the same: every entry's
 // cutting line in order, each followed by a message if its file was not
-// written, status 1 when any was not, each name holding the last version
+// written, status 1 when any was not, each name holding the better version
 // written to it or, if none was, what it held before (`earlier`; absent when
 // not there before), and nothing else in `dir` but `others`. The result
 // names the files not written, in order.
@@ -1003,6 +1124,7 @@ std::vector<std::string> cutAndCheck(const fs::path& dir, const std::string& arg
     std::string console;
     std::vector<std::string> failed;
     std::map<std::string, Bytes> held = earlier;
+    std::set<std::string> wrote;
     for (const auto& [kind, disk] : disks) {
         console += recognitionLine(kind);
         for (const ExpectedFile& file : expectedFiles(disk, kind)) {
@@ -1011,8 +1133,10 @@ std::vector<std::string> cutAndCheck(const fs::path& dir, const std::string& arg
             if (result.out.compare(console.size(), message.size(), message) == 0) {
                 failed.push_back(file.name);
                 console += message;
-            } else {
+            } else if (!wrote.contains(file.name) || file.bytes.size() >= held[file.name].size()) {
+                // Of two whole copies that differ, the longer stays, or the later.
                 held[file.name] = file.bytes;
+                wrote.insert(file.name);
             }
         }
     }
@@ -1163,8 +1287,9 @@ TEST_F(CliTest, ExistingFilesAndLinksAreReplaced) {
 // -v says why), and other names are no concern. Each file holds the later
 // disk's bytes.
 TEST_F(CliTest, TemporaryNamesThatAreTaken) {
+    // Another edition: its records as long, their bytes others.
     const Disk earlier = makeKnownDisk(DiskKind::DiskB, 4);
-    const Disk later = makeKnownDisk(DiskKind::DiskB, 5);
+    const Disk later = makeKnownDisk(DiskKind::DiskB, 4 + 61);
     for (const char* name : {".QXBG07.d88cut", ".PROG.d88cut", ".QXBG09.d88cut-old", ".FAN1.d88cut"}) {
         ASSERT_TRUE(writeFile((dir_ / name).string(), Bytes{'o', 'l', 'd'}));
     }
@@ -1378,10 +1503,11 @@ TEST_F(CliTest, ContainerNamedInOtherLetterCase) {
 
 // A name that is the container is refused for every disk that cuts it (and
 // -v says why), while the names the first disk wrote are replaced with the
-// second disk's files.
+// second disk's files, another edition.
 TEST_F(CliTest, ContainerIsRefusedForEveryDisk) {
+    // Another edition: its records as long, their bytes others.
     const Disk first = makeKnownDisk(DiskKind::ProgramDisk, 1);
-    const Disk second = makeKnownDisk(DiskKind::ProgramDisk, 2);
+    const Disk second = makeKnownDisk(DiskKind::ProgramDisk, 1 + 61);
     const Bytes container = buildContainer({first, second});
     ASSERT_TRUE(writeFile((dir_ / "c.d88").string(), container));
     fs::create_hard_link(dir_ / "c.d88", dir_ / "FAN1");

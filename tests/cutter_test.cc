@@ -55,14 +55,15 @@ protected:
 
 TEST_F(ExtractTest, RawRuns) {
     Disk disk = makeFiveSectorDisk(9);
-    disk.tracks[3].clear();  // the run breaks off after sides 1 and 2
+    disk.tracks[3].clear();  // the run reads on past side 3 into side 4
     open(disk);
     EXPECT_FALSE(d88cut::extractRaw(run_, "GONE", 3, 1, 1, 1, 3, 0, 1024));
     EXPECT_FALSE(fs::exists("GONE"));
     ASSERT_TRUE(d88cut::extractRaw(run_, "PART", 1, 0, 1, 1, 3, 0, 20480));
-    Bytes expected = runBytes(disk, 1, 1, 20480);
-    ASSERT_EQ(expected.size(), 10240u);
-    expected.resize(20480, 0);  // what was not read is 0, not what the buffer held
+    const Bytes expected = runBytes(disk, 1, 1, 20480);
+    // What was not read is 0, not what the buffer held; what follows is there.
+    EXPECT_EQ(Bytes(expected.begin() + 10240, expected.begin() + 15360), Bytes(5120, 0));
+    EXPECT_EQ(Bytes(expected.begin() + 15360, expected.begin() + 16384), findSector(disk, 4, 1)->data);
     EXPECT_EQ(readFile("PART"), expected);
     ASSERT_TRUE(d88cut::extractRaw(run_, "MID", 0, 0, 0, 2, 3, 1000, 48));
     const Bytes run = runBytes(disk, 0, 2, 1048);
@@ -151,14 +152,16 @@ TEST_F(ExtractTest, RecordWhoseSectorIsMissing) {
 }
 
 // A run that is short by part of a sector: the bytes that sector did copy
-// count as delivered, the rest of the file is 0.
-TEST_F(ExtractTest, ShortLastSectorKeepsItsBytes) {
+// count as delivered, the rest of its chunk is 0, and the run goes on.
+TEST_F(ExtractTest, ShortSectorKeepsItsBytes) {
     Disk disk = makeFiveSectorDisk(5);
     disk.tracks[6][1].data.resize(100);
     open(disk);
     ASSERT_TRUE(d88cut::extractRaw(run_, "RAW", 6, 3, 0, 1, 3, 0, 3072));
-    Bytes expected = runBytes(disk, 6, 1, 1124);
-    expected.resize(3072, 0);
+    Bytes expected = findSector(disk, 6, 1)->data;
+    expected.insert(expected.end(), disk.tracks[6][1].data.begin(), disk.tracks[6][1].data.end());
+    expected.resize(2048, 0);
+    expected.insert(expected.end(), disk.tracks[6][2].data.begin(), disk.tracks[6][2].data.end());
     EXPECT_EQ(readFile("RAW"), expected);
 }
 

@@ -102,12 +102,18 @@ const Sector* findSector(const Disk& disk, int track, int r) {
     if (track < 0 || static_cast<std::size_t>(track) >= disk.tracks.size()) {
         return nullptr;
     }
+    const Sector* first = nullptr;
     for (const Sector& sector : disk.tracks[static_cast<std::size_t>(track)]) {
-        if (sector.r == r) {
+        const bool flagged = sector.status == 0xA0 || sector.status == 0xB0 ||
+                             sector.status == 0xE0 || sector.status == 0xF0;
+        if (sector.r == r && sector.n == 3 && !flagged) {
             return &sector;
         }
+        if (sector.r == r && first == nullptr) {
+            first = &sector;
+        }
     }
-    return nullptr;
+    return first;
 }
 
 Sector* findSector(Disk& disk, int track, int r) {
@@ -117,16 +123,14 @@ Sector* findSector(Disk& disk, int track, int r) {
 Bytes runBytes(const Disk& disk, int track, int r, int length) {
     Bytes out;
     while (out.size() < static_cast<std::size_t>(length)) {
+        const std::size_t chunk = std::min<std::size_t>(1024, static_cast<std::size_t>(length) - out.size());
         const Sector* sector = findSector(disk, track, r);
-        if (sector == nullptr) {
-            break;
+        sector = sector != nullptr && sector->n == 3 ? sector : nullptr;
+        const std::size_t take = sector == nullptr ? 0 : std::min(sector->data.size(), chunk);
+        if (sector != nullptr) {
+            out.insert(out.end(), sector->data.begin(), sector->data.begin() + static_cast<std::ptrdiff_t>(take));
         }
-        const std::size_t take =
-            std::min(sector->data.size(), static_cast<std::size_t>(length) - out.size());
-        out.insert(out.end(), sector->data.begin(), sector->data.begin() + static_cast<std::ptrdiff_t>(take));
-        if (sector->data.size() < (std::size_t{128} << sector->n)) {
-            break;  // a short sector ends a run as it ends the reader's
-        }
+        out.resize(out.size() + chunk - take, 0);
         if (++r > kSectorsPerTrack) {
             r = 1;
             ++track;

@@ -43,13 +43,15 @@ Bytes buildContainer(const std::vector<Disk>& disks);
 // C = track / 2 and H = track % 2, filled with made-up bytes from `seed`.
 Disk makeFiveSectorDisk(std::uint32_t seed, int trackCount = 80);
 
-// The first sector R `r` of track `track`, or nullptr.
+// The sector R `r` of track `track` that a reader takes: the first whose
+// status is no error, or the first of all; nullptr where there is none.
 Sector* findSector(Disk& disk, int track, int r);
 const Sector* findSector(const Disk& disk, int track, int r);
 
-// The data of the consecutive sectors from (track, r) on, stepping R 1..5
-// and then to the next track, up to `length` bytes; it ends early at a
-// missing sector, and after one shorter than its size.
+// The data of the consecutive 1,024-byte sectors from (track, r) on,
+// stepping R 1..5 and then to the next track, up to `length` bytes, as a run
+// that reads on gives it: each sector's data, followed by zero bytes where
+// it is short or missing.
 Bytes runBytes(const Disk& disk, int track, int r, int length);
 
 // Mutators for damaging built bytes.

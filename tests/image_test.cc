@@ -69,8 +69,9 @@ TEST_F(ImageTest, ScanCountsDiskImages) {
         {"64 and part of a header", [&] { Bytes b = buildContainer(sixtyFour);
                                           b.resize(b.size() + 0x2AF); return b; }(), 64},
         {"exactly 64", buildContainer(sixtyFour), 64},
-        {"disk size 0 repeats the header", sizeZero, 64, true},
         {"size beyond 2^31 ends the scan", negativeSize, 1},
+        // A size below a header's own: read as the rest of the file, and last.
+        {"disk size 0 is read to the end", sizeZero, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -266,26 +267,40 @@ TEST_F(ImageTest, ReadRunStepsAcrossSides) {
         int n;
         int length;
         int result;
+        int readOn;  // the bytes given when the run reads on past what it cannot read
     } cases[] = {
-        {"length 0", {0, 0, 0, 1}, 3, 0, 0},
-        {"negative length", {0, 0, 0, 1}, 3, -1, 0},
-        {"within a side", {0, 0, 0, 2}, 3, 3000, 3000},
-        {"from side 0 into side 1", {0, 0, 0, 4}, 3, 4096, 4096},
-        {"broken off by a short sector", {1, 0, 1, 1}, 3, 10240, 5120 + 1024},
-        {"broken off by a missing sector", {3, 1, 1, 1}, 3, 5120, 2048},
-        {"R above the range never changes side", {0, 0, 0, 6}, 3, 2048, 0},
-        {"size code of another size", {0, 0, 0, 1}, 2, 512, 0},
-        {"negative size code", {0, 0, 0, 1}, -1, 1024, 0},
-        {"size code beyond 32 bits", {0, 0, 0, 1}, 24, 1024, 0},
+        {"length 0", {0, 0, 0, 1}, 3, 0, 0, 0},
+        {"negative length", {0, 0, 0, 1}, 3, -1, 0, 0},
+        {"within a side", {0, 0, 0, 2}, 3, 3000, 3000, 3000},
+        {"from side 0 into side 1", {0, 0, 0, 4}, 3, 4096, 4096, 4096},
+        {"broken off by a short sector", {1, 0, 1, 1}, 3, 10240, 5120 + 1024, 10240 - 24},
+        {"broken off by a missing sector", {3, 1, 1, 1}, 3, 5120, 2048, 4096},
+        {"R above the range never changes side", {0, 0, 0, 6}, 3, 2048, 0, 0},
+        {"size code of another size", {0, 0, 0, 1}, 2, 512, 0, 0},
+        {"negative size code", {0, 0, 0, 1}, -1, 1024, 0, 0},
+        {"size code beyond 32 bits", {0, 0, 0, 1}, 24, 1024, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto& s = c.start;
         ASSERT_EQ(image_.readRun(s[0], s[1], s[2], s[3], c.n, buffer_.data(), c.length), c.result);
-        const Bytes expected = runBytes(disk, s[0], s[3], c.result);
+        Bytes expected = runBytes(disk, s[0], s[3], c.result);
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer_.begin()));
+        // Reading on, every chunk holds what its sector gave, then zero bytes.
+        buffer_.fill(0xEE);
+        ASSERT_EQ(image_.readRun(s[0], s[1], s[2], s[3], c.n, buffer_.data(), c.length,
+                                 d88::RunMode::ReadOn),
+                  c.readOn);
+        // A size code that gives no sector size reads nothing at all.
+        const bool noSize = c.n < 0 || c.n > 23;
+        expected = c.n == 3 && s[3] <= 5 ? runBytes(disk, s[0], s[3], std::max(c.length, 0))
+                                         : Bytes(noSize ? 0 : static_cast<std::size_t>(c.length), 0);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer_.begin()));
+        EXPECT_EQ(buffer_[expected.size()], 0xEE);
+        ASSERT_EQ(image_.readRun(s[0], s[1], s[2], s[3], c.n, buffer_.data(), c.length), c.result);
     }
     // The short sector's bytes stand in the buffer though not counted.
+    ASSERT_EQ(image_.readRun(1, 0, 1, 1, 3, buffer_.data(), 10240), 6144);
     const Bytes& shortData = findSector(disk, 2, 2)->data;
     EXPECT_TRUE(std::equal(shortData.begin(), shortData.end(), buffer_.begin() + 6144));
 }
