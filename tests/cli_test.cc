@@ -53,6 +53,20 @@ bool windowsBuild() {
     return command != nullptr && std::string(command).find(".exe") != std::string::npos;
 }
 
+// What a terminal shows of the tool run in `dir` with `args` (words for the
+// shell) under LANG=`locale` (and any settings after it), and its status:
+// standard output and error together in `out`, each line ended by CR LF.
+RunResult onTerminal(const fs::path& dir, const std::string& locale, const std::string& args) {
+    ScopedTempDir capture;
+    const std::string command = "cd " + shellQuote(dir.string()) +
+                                " && env -u LC_ALL -u LC_CTYPE LANG=" + locale + " script -qec " +
+                                shellQuote(toolCommand() + " " + args) + " /dev/null </dev/null >" +
+                                shellQuote((capture / "shown").string());
+    const int raw = std::system(command.c_str());
+    const Bytes shown = readFile((capture / "shown").string()).value_or(Bytes{});
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(shown.begin(), shown.end()), ""};
+}
+
 class CliTest : public ::testing::Test {
 protected:
     // Writes the container into the work directory and runs the tool on it.
@@ -108,6 +122,13 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
         {"empty file", {"empty"}, "", 0, ""},
         {"empty file listed", {"-l", "empty"}, "", 0, "",
          "no disk image: the file holds 0 bytes, fewer than a disk header (688)\n"},
+        {"--json with --list", {"--json", "empty", "-l"}, "", 0, "",
+         R"({"type":"container","data":{"container":1,"path":{"text":"empty"},"size":0}})" "\n"
+         R"({"type":"note","data":{"kind":"no_disk_image","container":1,"file_size":0,"header_size":688}})" "\n"
+         R"({"type":"end","data":{"container":1,"status":0,"disks":0,"known_disks":0,)"
+         R"("files":{"whole":0,"damaged":0,"incomplete":0,"missing":0}}})" "\n"
+         R"({"type":"summary","data":{"status":0,"containers":1,)"
+         R"("files":{"whole":0,"damaged":0,"incomplete":0,"missing":0}}})" "\n"},
         {"empty file, verbose", {"-v", "empty"}, "", 0,
          "no disk image: the file holds 0 bytes, fewer than a disk header (688)\n"},
         {"an encoding", {"--encoding", "utf-8", "empty"}, "", 0, ""},
@@ -179,10 +200,18 @@ TEST_F(CliTest, HelpAndVersion) {
         EXPECT_EQ(result.err, "");
         std::vector<std::string> shown = {"-h, --help",    "-V, --version", "-C, --directory DIR",
                                           "-l, --list",    "-v, --verbose", "--encoding=WHICH",
-                                          "\nExit status: 0 when"};
+                                          "\nExit status: 0 when every file was cut whole; 1 on a "
+                                          "wrong command line,\n"};
         shown.insert(shown.end(), notes.begin(), notes.end());
         for (const std::string& text : shown) {
             EXPECT_NE(result.out.find(text), std::string::npos) << text;
+        }
+        // Line by line, as it was written, each within 80 columns.
+        EXPECT_TRUE(result.out.starts_with("Usage: d88cut [OPTION]... d88file\n       d88cut --list "))
+            << result.out;
+        std::istringstream lines(result.out);
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_LT(line.size(), 80u) << line;
         }
         for (const std::string& text : otherNotes) {
             EXPECT_EQ(result.out.find(text), std::string::npos) << text;
@@ -335,19 +364,29 @@ TEST_F(CliTest, TerminalShowsUtf8) {
     const std::string out = (dir_ / "out").string();
     const std::string utf8Recognised = "DISK A\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
     const std::string utf8CannotEnter = "none: \xE3\x83\x87\xE3\x82\xA3\xE3\x83\xAC";
+    const std::string usage =
+        std::string("Usage: ") + D88CUT_BINARY + " [d88file]\r\nTry 'd88cut --help'.\r\n";
+    const std::string cut = "cutting ... EXB015\r\nd88cut: 49 files cut into " + out;
+    // "d88cut: 49 個のファイルを OUT に切り出しました"
+    const std::string japaneseCut =
+        "cutting ... EXB015\r\nd88cut: 49 \xE5\x80\x8B\xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4"
+        "\xE3\x83\xAB\xE3\x82\x92 " + out + " \xE3\x81\xAB\xE5\x88\x87\xE3\x82\x8A\xE5\x87\xBA\xE3\x81\x97"
+        "\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F\r\n";
+    // What the terminal shows from the start of a line on: a row that ends a
+    // line ends what it shows, and one that does not names what follows.
     struct Case {
-        const char* locale;
+        const char* locale;  // LANG, and any settings after it
         std::string args;
         std::string shown;
         int status = 0;
     } cases[] = {
-        {"C.UTF-8", "c.d88", utf8Recognised},
+        {"C.UTF-8", "c.d88", utf8Recognised + "\r\ncutting ... QXBG01"},
         {"C", "c.d88", "DISK A" + kRecognised.substr(0, 14)},
         {"C.UTF-8", "c.d88 | cat", "DISK A" + kRecognised.substr(0, 14)},
         {"C.UTF-8", "--encoding=shift_jis c.d88", "DISK A" + kRecognised.substr(0, 14)},
-        {"C", "--encoding=utf-8 c.d88 | cat", utf8Recognised},
+        {"C", "--encoding=utf-8 c.d88 | cat", utf8Recognised + "\r\ncutting ... QXBG01"},
         {"C.UTF-8", "-C none c.d88", utf8CannotEnter, 1},
-        {"C.UTF-8", "-C none c.d88", ".\r\nd88cut: none: No such file or directory\r\n", 1},
+        {"C.UTF-8", "-C none c.d88", "d88cut: none: No such file or directory\r\n", 1},
         {"C", "-C none c.d88", "none" + kCannotEnter.substr(0, 8), 1},
         {"C", "missing.d88", kCannotOpen.substr(0, 29) + "\r\nd88cut: missing.d88: No such file or directory\r\n", 1},
         // A mistyped option is a container that cannot be opened, and the
@@ -355,29 +394,45 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         {"C", "-C out --lsit c.d88",
          "d88cut: unknown option '--lsit'\r\nTry 'd88cut --help'.\r\nPROGRAM DISK", 1},
         {"C", "--lsit", "d88cut: unknown option '--lsit'\r\nTry 'd88cut --help'.\r\n", 1},
-        {"C", "-C out c.d88 empty.d88", "EXB015\r\nd88cut: 49 files cut into " + out + "\r\n"},
-        {"C", "-C out c.d88", "EXB015\r\nd88cut: 49 files cut into " + (dir_ / "out").string() + "\r\n"},
+        {"C", "-C out c.d88 empty.d88", cut + "\r\n"},
+        {"C", "-C out c.d88", cut + "\r\n"},
         {"C", "empty.d88", "d88cut: no known disk in empty.d88; see why with: d88cut -l empty.d88\r\n"},
+        // Last, the sectors that no read gave clean, to read again.
         {"C", "-C out flagged.d88",
-         "EXB015\r\nd88cut: 49 files cut into " + (dir_ / "out").string() + " (1 damaged)\r\n", 1},
+         cut + " (1 damaged)\r\nd88cut: no read gave these sectors whole; read them again from the "
+               "floppy:\r\n  PROGRAM DISK: C1 H0 R3\r\n", 1},
+        {"C", "-C out flagged.d88 flagged.d88",
+         cut + " (1 damaged)\r\nd88cut: no read gave these sectors whole; read them again from the "
+               "floppy:\r\n  PROGRAM DISK: C1 H0 R3\r\n", 1},
         {"C", "-C out flagged.d88",
-         "d88cut: PROG: 1024 bytes read with errors: C1 H0 R3 (data CRC error)\r\n", 1},
+         "d88cut: PROG: 1024 bytes read with errors: C1 H0 R3 (data CRC error)\r\n"
+         "cutting ... QXGT01", 1},
         {"C", "-C out short.d88",
-         "EXB015\r\nd88cut: short.d88: the file ends 416688 bytes into disk image 2 of 421688 "
-         "bytes: it was cut short\r\nd88cut: 35 files cut into "},
-        // A Japanese setting: the lines for a person are Japanese.
-        {"ja_JP.UTF-8", "-C out c.d88",
-         "d88cut: 49 \xE5\x80\x8B\xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92 " +
-             (dir_ / "out").string()},
-        {"ja_JP.UTF-8", "--help", "\r\n  -l, --list            \xE5\x88\x87"},
-        // LC_ALL, where set, speaks over LANG.
-        {"ja_JP.UTF-8 LC_ALL=C.UTF-8", "-C out c.d88", "d88cut: 49 files cut into "},
-        {"C", "-C out damaged.d88", "d88cut: 48 files cut into " + out + " (1 incomplete); 1 file could not be cut\r\n", 1},
-        {"C", "-C out bare.d88", "d88cut: 0 files cut into " + out + "; 14 files could not be cut\r\n", 1},
-        {"C", "\"it's.d88\"", "; see why with: d88cut -l 'it'\\''s.d88'\r\n"},
-        {"C", "'no disk.d88'", "; see why with: d88cut -l 'no disk.d88'\r\n"},
-        {"C.UTF-8", kJapaneseContainer, "; see why with: d88cut -l " + kJapaneseContainer + "\r\n"},
-        {"C", "-x.d88", "; see why with: d88cut -l -- -x.d88\r\n"},
+         "cutting ... EXB015\r\nd88cut: short.d88: the file ends 416688 bytes into disk image 2 of 421688 "
+         "bytes: it was cut short\r\nd88cut: 35 files cut into " + out + "\r\n"},
+        // A Japanese setting: the lines for a person are Japanese, unless
+        // the messages are asked for in Shift_JIS, which the terminal does
+        // not show.
+        {"ja_JP.UTF-8", "-C out c.d88", japaneseCut},
+        {"ja_JP.UTF-8", "--help", "  -l, --list            \xE5\x88\x87"},
+        {"ja_JP.UTF-8", "--encoding=shift_jis -C out c.d88", cut + "\r\n"},
+        // LC_ALL, where set and not empty, speaks over LANG.
+        {"ja_JP.UTF-8 LC_ALL=C.UTF-8", "-C out c.d88", cut + "\r\n"},
+        {"ja_JP.UTF-8 LC_ALL=", "-C out c.d88", japaneseCut},
+        {"C", "-C out damaged.d88", "d88cut: 48 files cut into " + out + " (1 incomplete); 1 file could not be cut\r\n"
+         "d88cut: no read gave these sectors whole; read them again from the floppy:\r\n"
+         "  PROGRAM DISK: C2 H0 R5, C26 H1 R2\r\n", 1},
+        {"C", "-C out bare.d88", "d88cut: 0 files cut into " + out + "; 14 files could not be cut\r\n"
+         "d88cut: no read gave these sectors whole; read them again from the floppy:\r\n"
+         "  PROGRAM DISK: track side C0 H1, track side C1 H0, track side C1 H1, track side C2 H0, ", 1},
+        {"C", "\"it's.d88\"",
+         "d88cut: no known disk in it's.d88; see why with: d88cut -l 'it'\\''s.d88'\r\n"},
+        {"C", "'no disk.d88'",
+         "d88cut: no known disk in no disk.d88; see why with: d88cut -l 'no disk.d88'\r\n"},
+        {"C.UTF-8", kJapaneseContainer,
+         "d88cut: no known disk in " + kJapaneseContainer + "; see why with: d88cut -l " +
+             kJapaneseContainer + "\r\n"},
+        {"C", "-x.d88", "d88cut: no known disk in -x.d88; see why with: d88cut -l -- -x.d88\r\n"},
         // A screen that shows UTF-8 shows a disk's name as its text, but for
         // control bytes; any other keeps the escapes of a pipe.
         {"C.UTF-8", "-l names.d88", names},
@@ -386,26 +441,28 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         {"C.UTF-8", "-l names.d88 | cat", escapedName},
         {"C.UTF-8", "--encoding=shift_jis -l names.d88", escapedName},
         // A file whose first read fails: the process's memory, unmapped at 0.
-        {"C", "/proc/self/mem", "d88cut: no known disk in /proc/self/mem, as far as it could be read; see why", 1},
+        {"C", "/proc/self/mem",
+         "d88cut: no known disk in /proc/self/mem, as far as it could be read; see why with: "
+         "d88cut -l /proc/self/mem\r\n", 1},
     };
     // Where the Japanese locale is not installed, no terminal shows it.
     const bool japanese = std::setlocale(LC_CTYPE, "ja_JP.UTF-8") != nullptr;
     (void)std::setlocale(LC_CTYPE, "C");
-    ScopedTempDir capture;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.locale) + " " + c.args);
         if (!japanese && std::string(c.locale).starts_with("ja")) {
             continue;
         }
-        const std::string command = "cd " + shellQuote(dir_.path().string()) +
-                                    " && env -u LC_ALL -u LC_CTYPE LANG=" + c.locale + " script -qec " +
-                                    shellQuote(toolCommand() + " " + c.args) + " /dev/null </dev/null >" +
-                                    shellQuote((capture / "shown").string());
-        const int raw = std::system(command.c_str());
-        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
-        const Bytes shown = fileBytes(capture / "shown");
-        EXPECT_NE(std::string(shown.begin(), shown.end()).find(c.shown), std::string::npos)
-            << std::string(shown.begin(), shown.end());
+        const RunResult result = onTerminal(dir_.path(), c.locale, c.args);
+        EXPECT_EQ(result.status, c.status);
+        // A row begins a line; one that ends a line is the last thing shown.
+        const std::string& text = result.out;
+        const bool last = c.shown.ends_with('\n');
+        const std::size_t at =
+            last && text.ends_with(c.shown) ? text.size() - c.shown.size() : text.find(c.shown);
+        EXPECT_TRUE(at != std::string::npos && (at == 0 || text[at - 1] == '\n') &&
+                    (!last || at + c.shown.size() == text.size()))
+            << text;
     }
     // Into a pipe a Japanese setting changes no byte.
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
@@ -734,6 +791,21 @@ TEST_F(CliTest, ReadsOfOneDisk) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "d88cut: PROG: 1024 bytes read with errors: C1 H0 R3 (data CRC error)\n"
                           "d88cut: PROG: not written: the whole copy from disk 1 stays\n");
+    // On a terminal the closing line counts the 14 names that the folder
+    // holds, though a later read lacked one.
+    const bool foreign = std::getenv("D88CUT_COMMAND") != nullptr;  // it writes to no terminal here
+    const ExpectedFile qxmina = expectedFiles(intact, DiskKind::ProgramDisk).back();
+    ASSERT_EQ(qxmina.name, "QXMINA");
+    for (const std::vector<Disk>& reads :
+         {std::vector<Disk>{intact, noMina}, std::vector<Disk>{intact, noMina, badMina}}) {
+        SCOPED_TRACE(std::to_string(reads.size()) + " reads");
+        ASSERT_TRUE(writeFile((dir / "c.d88").string(), buildContainer(reads)));
+        result = foreign ? runTool(dir.path(), {"c.d88"}) : onTerminal(dir.path(), "C", "c.d88");
+        EXPECT_EQ(result.status, 0);
+        EXPECT_TRUE(foreign || result.out.ends_with("\nd88cut: 14 files cut into " + dir.path().string() + "\r\n"))
+            << result.out;
+        EXPECT_EQ(fileBytes(dir / "QXMINA"), qxmina.bytes);
+    }
 }
 
 // Sectors that the drive flagged, and other sectors that fail a file, on a
@@ -750,6 +822,7 @@ TEST_F(CliTest, FlaggedAndFailingSectors) {
         std::string file = {};    // the one file not whole, if any
         std::string listed = {};  // its listing line after "  NAME"
         std::string why = {};     // -v's reason after "d88cut: NAME: "
+        std::function<void(Bytes&)> container = {};  // then done to the container's bytes
     } cases[] = {
         {"ID CRC error", flag(2, 3, 0xA0), "PROG", " 20480 damaged (1024 bytes read with errors)",
          "1024 bytes read with errors: C1 H0 R3 (ID CRC error)"},
@@ -839,13 +912,27 @@ TEST_F(CliTest, FlaggedAndFailingSectors) {
          "QXFIGH", " missing", "not read: C27 H0 R1 not on the disk"},
         {"a record of another kind", [](Disk& d) { putRecord(d, 44, 5, 512, 0x4100, 100); },
          "QXGT02", " missing", "not read: C22 H0 R5 holds a record of kind 0x4100, not A or B"},
+        {"the file ends inside a sector",
+         [](Disk& d) {
+             findSector(d, 4, 5)->dataSize = 1024;
+             findSector(d, 4, 5)->data.resize(924);
+             d.tracks.push_back(d.tracks[4]);  // a copy laid out last: the file ends in C2 H0 R5
+         },
+         "PROG", " 20480 incomplete (20380 bytes read)",
+         "20380 of 20480 bytes read: C2 H0 R5 past the end of the file",
+         // Track side 4's entry in the track table points at that copy.
+         [](Bytes& b) { std::copy_n(b.begin() + 0x20 + 4 * 80, 4, b.begin() + 0x20 + 4 * 4); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Disk disk = makeKnownDisk(DiskKind::ProgramDisk, 1);
         c.make(disk);
         ScopedTempDir dir;
-        ASSERT_TRUE(writeFile((dir / "c.d88").string(), buildContainer({disk})));
+        Bytes container = buildContainer({disk});
+        if (c.container) {
+            c.container(container);
+        }
+        ASSERT_TRUE(writeFile((dir / "c.d88").string(), container));
         const RunResult listed = runTool(dir.path(), {"-l", "c.d88"});
         const RunResult result = runTool(dir.path(), {"c.d88"});
         std::string listing = "disk 1 \"MADE-UP 1\" 2D: PROGRAM DISK\n";
@@ -939,27 +1026,6 @@ std::string textOf(const nlohmann::json& text) {
     return bytes;
 }
 
-// True where `actual` holds every field of `expected`, as it is there: a
-// reader's view of JSON whose objects may gain fields.
-bool covers(const nlohmann::json& actual, const nlohmann::json& expected) {
-    if (expected.is_array()) {
-        bool all = actual.is_array() && actual.size() == expected.size();
-        for (std::size_t i = 0; all && i < expected.size(); ++i) {
-            all = covers(actual[i], expected[i]);
-        }
-        return all;
-    }
-    if (expected.is_object()) {
-        for (const auto& [key, value] : expected.items()) {
-            if (!actual.contains(key) || !covers(actual.at(key), value)) {
-                return false;
-            }
-        }
-        return actual.is_object();
-    }
-    return actual == expected;
-}
-
 // The text listing that the JSON Lines `out` of the containers `paths` tell,
 // each field the text shows taken from the JSON. On the way, each line is
 // checked to be JSON, and each container's end: its counts and `statuses`.
@@ -1034,11 +1100,11 @@ std::string listingOf(const std::string& out, const std::vector<std::string>& pa
             text += "disks after the " + str("limit") + "th: not read (at most " + str("limit") +
                     " disk images are read)\n";
         } else if (type == "end") {
-            EXPECT_TRUE(covers(d, {{"status", statuses.at(ends++)},
-                                   {"disks", disks},
-                                   {"known_disks", knownDisks},
-                                   {"files", files}}))
-                << json;
+            EXPECT_EQ(d, nlohmann::json({{"container", ends + 1},
+                                         {"status", statuses.at(ends++)},
+                                         {"disks", disks},
+                                         {"known_disks", knownDisks},
+                                         {"files", files}}));
         }
     }
     EXPECT_EQ(ends, paths.size());
@@ -1080,30 +1146,40 @@ TEST_F(CliTest, JsonTellsWhatTheListingTells) {
     EXPECT_EQ(json.status, 1);
     EXPECT_EQ(json.err, kCannotOpen);
     EXPECT_EQ(listingOf(json.out, {args.begin() + 1, args.end()}, {0, 1, 1, 0, 0, 1}), listed.out);
-    // What the text does not show: a name's text, whether a disk is
-    // write-protected, the failing sectors, why a container cannot be opened.
+    // What the text does not show: a name's text beside its bytes, whether a
+    // disk is write-protected, the failing sectors, why a container cannot be
+    // opened; and after the last container, what the run holds of each name
+    // and its status. Whole objects, every field with its value: a null is
+    // no number.
     const char* const shownInJsonAlone[] = {
-        R"({"type":"disk","data":{"number":1,"offset":0,"size":416688,)"
+        R"({"type":"disk","data":{"container":2,"number":1,"offset":0,"size":416688,)"
         R"("name":{"text":"\u30b2\u30fc\u30e0 \u30c7\u30a3\u30b9\u30af","bytes":"g1GBW4OAIINmg0KDWINO"},)"
-        R"("media":{"byte":0,"name":"2D"},"write_protected":true,"known":null,)"
-        R"("reason":"no signature","reason_code":"no_signature","truncated_at":null}})",
-        R"({"type":"disk","data":{"number":2,"name":{"text":"MADE-UP 1"},"write_protected":false}})",
-        R"({"type":"disk","data":{"number":3,"name":{"text":"A\u0001\u001b[2J"}}})",
-        R"({"type":"file","data":{"disk":2,"name":"PROG","size":20480,"state":"damaged",)"
+        R"("media":{"byte":0,"name":"2D"},"write_protected":true,"known":null,"reason":"no signature",)"
+        R"("reason_code":"no_signature","reason_value":null,"truncated_at":null}})",
+        R"({"type":"disk","data":{"container":2,"number":3,"offset":831296,"size":688,)"
+        R"("name":{"text":"A\u0001\u001b[2J"},"media":{"byte":0,"name":"2D"},"write_protected":false,)"
+        R"("known":null,"reason":"no track side 79","reason_code":"no_track","reason_value":null,)"
+        R"("truncated_at":null}})",
+        R"({"type":"file","data":{"container":2,"disk":2,"name":"PROG","size":20480,"state":"damaged",)"
         R"("read":20480,"read_with_errors":1024,"sectors":[{"c":1,"h":0,"r":3,)"
-        R"("problem":"data CRC error","code":"data_crc_error"}]}})",
-        R"({"type":"file","data":{"disk":2,"name":"QXED01","size":6000,"state":"incomplete",)"
+        R"("problem":"data CRC error","code":"data_crc_error","value":null}],"deleted_data":[]}})",
+        R"({"type":"file","data":{"container":2,"disk":2,"name":"QXED01","size":6000,"state":"incomplete",)"
         R"("read":4976,"read_with_errors":1024,"sectors":[{"c":29,"h":1,"r":1,)"
-        R"("problem":"no data mark","code":"no_data_mark"},{"c":29,"h":1,"r":3,)"
-        R"("problem":"not on the disk","code":"not_on_disk"}]}})",
-        R"({"type":"file","data":{"disk":2,"name":"QXMINA","size":null,"state":"missing","read":0,)"
-        R"("read_with_errors":0,"sectors":[{"c":30,"h":0,"r":3,"problem":"not on the disk"}]}})",
-        R"({"type":"note","data":{"kind":"cannot_open","reason":"No such file or directory"}})"};
+        R"("problem":"no data mark","code":"no_data_mark","value":null},{"c":29,"h":1,"r":3,)"
+        R"("problem":"not on the disk","code":"not_on_disk","value":null}],"deleted_data":[]}})",
+        R"({"type":"file","data":{"container":2,"disk":2,"name":"QXMINA","size":null,"state":"missing",)"
+        R"("read":0,"read_with_errors":0,"sectors":[{"c":30,"h":0,"r":3,"problem":"not on the disk",)"
+        R"("code":"not_on_disk","value":null}],"deleted_data":[]}})",
+        R"({"type":"note","data":{"kind":"cannot_open","container":6,"reason":"No such file or directory"}})",
+        R"({"type":"result","data":{"name":"PROG","state":"whole","size":20480,)"
+        R"("from":[{"container":1,"disk":1}],"sectors":[]}})",
+        R"({"type":"summary","data":{"status":1,"containers":6,)"
+        R"("files":{"whole":49,"damaged":0,"incomplete":0,"missing":0}}})"};
     for (const char* expected : shownInJsonAlone) {
         bool found = false;
         std::istringstream in(json.out);
         for (std::string line; !found && std::getline(in, line);) {
-            found = covers(nlohmann::json::parse(line, nullptr, false), nlohmann::json::parse(expected));
+            found = nlohmann::json::parse(line, nullptr, false) == nlohmann::json::parse(expected);
         }
         EXPECT_TRUE(found) << expected;
     }
@@ -1363,8 +1439,11 @@ TEST_F(CliTest, InterruptWhileWaitingForAnotherRun) {
         struct flock lock {};
         lock.l_type = F_WRLCK;
         ASSERT_EQ(::fcntl(other, F_SETLK, &lock), 0);
-        const std::string command = "cd " + shellQuote(dir_.path().string()) + " && exec " +
-                                    c.prefix + toolCommand() + " c.d88 >/dev/null 2>&1";
+        ScopedTempDir capture;
+        const std::string command =
+            "cd " + shellQuote(dir_.path().string()) + " && exec " + c.prefix + toolCommand() +
+            " c.d88 >" + shellQuote((capture / "out").string()) + " 2>" +
+            shellQuote((capture / "err").string());
         // Spawned, so that the held file is closed in the child (on exec)
         // before anything looks at it.
         const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
@@ -1412,6 +1491,11 @@ TEST_F(CliTest, InterruptWhileWaitingForAnotherRun) {
         if (c.prefix.empty()) {
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
             std::printf("%s ended the waiting run in %.3f s\n", c.name, took.count());
+            // Its lines up to the file it waited for, and no word of a file not written.
+            const Bytes out = fileBytes(capture / "out");
+            EXPECT_EQ(std::string(out.begin(), out.end()),
+                      recognitionLine(DiskKind::ProgramDisk) + "cutting ... PROG\n");
+            EXPECT_EQ(fileBytes(capture / "err"), Bytes{});
             EXPECT_EQ(outputs(), (std::vector<std::string>{".PROG.d88cut"}));
             EXPECT_EQ(fileBytes(held), (Bytes{'o', 't', 'h', 'e', 'r'}));
         } else {
