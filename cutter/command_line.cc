@@ -26,6 +26,7 @@ struct CommandLine {
     bool verbose = false;
     const char* directory = nullptr;
     const char* encoding = nullptr;
+    const char* put = nullptr;
     const char* valueMissing = nullptr;  // the option given without its value
     std::vector<const char*> paths;
     // Paths that start with "-" before any "--": typing errors of options,
@@ -53,6 +54,7 @@ constexpr Option kOptions[] = {
     {nullptr, "--json", nullptr, &CommandLine::json, nullptr, "help.json"},
     {"-v", "--verbose", nullptr, &CommandLine::verbose, nullptr, "help.verbose"},
     {nullptr, "--encoding", "WHICH", nullptr, &CommandLine::encoding, "help.encoding"},
+    {nullptr, "--put", "NEW.d88", nullptr, &CommandLine::put, "help.put"},
 };
 
 // The names that --encoding takes, in any letter case.
@@ -174,6 +176,10 @@ int usage(Run& run, const CommandLine& line, const char* program) {
         }
         if (line.valueMissing != nullptr) {
             hint("hint.needs-value", {{"option", line.valueMissing}});
+        } else if (line.put != nullptr && line.list) {
+            hint("hint.put-list", {});
+        } else if (line.put != nullptr && line.paths.size() != 1) {
+            hint("hint.put-one", {{"count", std::to_string(line.paths.size())}});
         } else if (line.paths.size() > unknown && line.encoding != nullptr) {
             hint("hint.encoding", {{"value", line.encoding}});
         }
@@ -239,10 +245,24 @@ int runCommandLine(Run& run, int argc, const char* const* argv) {
     // folder.
     const bool dropped = run.ownConsole && !run.listing() && line.directory == nullptr &&
                          line.paths.size() > 1;
-    if (line.valueMissing != nullptr || line.paths.empty() || !encodingKnown) {
+    // A put makes one new container of one container.
+    const bool putRight = line.put == nullptr || (line.paths.size() == 1 && !line.list);
+    if (line.valueMissing != nullptr || line.paths.empty() || !encodingKnown || !putRight) {
         return usage(run, line, (argc > 0 && argv[0] != nullptr) ? argv[0] : "d88cut");
     }
     catchInterrupts();
+    if (line.put != nullptr) {
+        run.putting = true;
+        run.newContainer = line.put;
+        const int put = runPut(run, line.put, line.paths.front(), line.directory);
+        printRunEnd(run, put);
+        const int status = withOutputChecked(put);
+        if (run.mode == Mode::Cut && run.toPerson()) {
+            printClosingLine(run);
+        }
+        releaseInterrupts();
+        return status;
+    }
     run.containerCount = static_cast<int>(line.paths.size());
     // Every container is named from where the run started, also once the
     // output folder is entered; and none of them may be written over (the

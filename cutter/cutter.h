@@ -130,6 +130,11 @@ struct Run {
     bool knownDisk = false;
     std::optional<std::string> directoryEntered;  // the output folder, once entered
     int containersCut = 0;  // whose folder was entered and disks were cut
+    // Putting files back into a copy of the container, not cutting: the new
+    // container, and the files put into it once it is written.
+    bool putting = false;
+    std::string newContainer;
+    int putCount = -1;
     // What standard output and standard error show text on, asked once.
     std::optional<Screen> screens[2];
     // True in a console of the tool's own, which closes when the tool ends:
@@ -170,10 +175,30 @@ int runCutter(int argc, const char* const* argv);
 // as an option.
 int runContainer(Run& run, const char* path, const char* openPath, const char* directory,
                  bool mayBeOption);
-// The name of a known disk: "PROGRAM DISK", "DISK A" or "DISK B".
+// The name of a known disk: "PROGRAM DISK", "DISK A" or "DISK B", and its
+// recognition message.
 const char* knownDiskName(DiskKind kind);
+const Message& recognitionOf(DiskKind kind);
+// Selects the `index`-th disk image of the open container: true when it is
+// a known disk, which `kind` then tells.
+bool identifyDisk(int index, DiskKind& kind);
+// Writes a copy of the container at `path` as `newPath`, with each file of
+// `directory` (the current one where nullptr) that is named as a catalogued
+// file put in its place on every known disk; the result is the status.
+int runPut(Run& run, const char* newPath, const char* path, const char* directory);
 
 void runCatalog(Run& run, DiskKind kind);
+// Read a catalogued file from the current disk into the sector buffer, and
+// record in `file` what the disk gave: the result is where its bytes begin,
+// or nullptr where it gave none. A raw run of `size` bytes from `offset`;
+// a record at `offset` of the `size` bytes read.
+const std::uint8_t* readRaw(Run& run, FileReport& file, int trackIndex, int c, int h, int r, int n,
+                            int offset, int size);
+const std::uint8_t* readRecord(Run& run, FileReport& file, int trackIndex, int c, int h, int r,
+                               int offset, int size);
+// Where the bytes `from`..`from + length` of the latest run lie, sector by
+// sector.
+std::vector<SectorPlace> placesOf(int from, int length);
 // What the folder holds of `file`'s name once this copy of it, whose bytes
 // are `bytes` (nullptr where missing), is met; `fate` tells what became of
 // the copy, and `write` writes what changed (true when written).

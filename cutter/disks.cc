@@ -219,6 +219,25 @@ void runDisks(Run& run, std::int64_t fileSize) {
 
 }  // namespace
 
+bool identifyDisk(int index, DiskKind& kind) {
+    (void)diskImage.selectDisk(index);
+    diskImage.setSectorRange(kFirstSector, kLastSector);
+    const KnownDisk* known = identifyCurrentDisk();
+    if (known != nullptr) {
+        kind = known->kind;
+    }
+    return known != nullptr;
+}
+
+const Message& recognitionOf(DiskKind kind) {
+    for (const KnownDisk& known : kKnownDisks) {
+        if (known.kind == kind) {
+            return known.message;
+        }
+    }
+    return kKnownDisks[0].message;
+}
+
 bool nothingNamed(const char* path) {
     std::error_code error;
     return std::filesystem::symlink_status(pathOf(path), error).type() ==

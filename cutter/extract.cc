@@ -16,6 +16,7 @@ namespace d88cut {
 namespace {
 
 constexpr int kSizeCode = 3;          // the catalogued disks have 1,024-byte sectors
+constexpr int kSectorSize = 128 << kSizeCode;
 constexpr int kRecordHeaderSize = 4;  // kind and length; the rest is not read
 constexpr std::uint32_t kRecordKindA = 0x0041;
 constexpr std::uint32_t kRecordKindB = 0x0042;
@@ -77,6 +78,26 @@ SectorProblem shortfallOf(const d88::RunStep& step) {
     return problem;
 }
 
+}  // namespace
+
+std::vector<SectorPlace> placesOf(int from, int length) {
+    std::vector<SectorPlace> places;
+    int at = 0;
+    for (const d88::RunStep& step : diskImage.lastRun()) {
+        const int low = std::max(at, from);
+        const int high = std::min(at + step.chunk, from + length);
+        if (low < high) {
+            const bool found = step.miss == d88::Miss::None;
+            places.push_back({step.c, step.h, step.r, found ? step.dataAt : -1, low - at, high - low,
+                              found && step.dataSize >= kSectorSize && step.copied == step.chunk});
+        }
+        at += step.chunk;
+    }
+    return places;
+}
+
+namespace {
+
 // Records what the latest run gave of the file that is `length` bytes of
 // its data from `from` on (bytes past the run are lost): byte by byte how
 // it was given, how many were given and how many of those came from flagged
@@ -84,6 +105,7 @@ SectorProblem shortfallOf(const d88::RunStep& step) {
 // disk is told once.
 void account(FileReport& file, int from, int length) {
     file.size = length;
+    file.layout = placesOf(from, length);
     file.given.assign(static_cast<std::size_t>(length), Given::Lost);
     int at = 0;
     for (const d88::RunStep& step : diskImage.lastRun()) {
@@ -205,6 +227,61 @@ bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int 
     return writeQuietly(run, name, bytes, length);
 }
 
+const std::uint8_t* readRaw(Run& run, FileReport& file, int trackIndex, int c, int h, int r, int n,
+                            int offset, int size) {
+    zeroBuffer(0, offset + size);
+    (void)diskImage.readRun(trackIndex, c, h, r, n, SectorBuffer.data(), offset + size,
+                            d88::RunMode::ReadOn);
+    // Bytes that a failing read left are never written over a file.
+    if (readFailed(run, file)) {
+        return nullptr;
+    }
+    account(file, offset, size);
+    if (file.read == 0) {
+        file.state = FileState::Missing;
+        file.size = -1;
+        return nullptr;
+    }
+    return &SectorBuffer[static_cast<std::size_t>(offset)];
+}
+
+const std::uint8_t* readRecord(Run& run, FileReport& file, int trackIndex, int c, int h, int r,
+                               int offset, int size) {
+    const int zeroed = std::max(size, offset + kRecordHeaderSize);
+    zeroBuffer(0, zeroed);
+    (void)diskImage.readRun(trackIndex, c, h, r, kSizeCode, SectorBuffer.data(), size,
+                            d88::RunMode::ReadOn);
+    if (readFailed(run, file)) {
+        return nullptr;
+    }
+    const std::uint8_t* record = &SectorBuffer[static_cast<std::size_t>(offset)];
+    const std::uint32_t kind = d88::loadLe16(record);
+    // The header's bytes as the disk gave them: every one, or the record is
+    // not there.
+    FileReport header = file;
+    account(header, offset, kRecordHeaderSize);
+    const bool headerGiven = header.read == kRecordHeaderSize;
+    if (!headerGiven || (kind != kRecordKindA && kind != kRecordKindB)) {
+        // Told of the sectors that failed the header, or of the one that
+        // holds a header of another kind; placed where the catalog reads it.
+        file.sectors = header.sectors;
+        if (headerGiven) {
+            const SectorPlace& place = header.layout.front();
+            file.sectors = {SectorProblem{place.c, place.h, place.r, Problem::RecordKind, static_cast<int>(kind)}};
+        }
+        file.layout = placesOf(offset, size - offset);
+        return nullptr;
+    }
+    const auto length = static_cast<int>(d88::loadLe16(record + 2));
+    zeroBuffer(zeroed, offset + length);
+    account(file, offset, length);
+    if (offset + length > size) {
+        file.cause = Cause::RecordLong;
+        file.readFor = size - offset;
+    }
+    return record;
+}
+
 // Writes `size` bytes from `offset` of the run read from (c, h, r) on. Bytes
 // that no sector gave are written as 0.
 bool extractRaw(Run& run, const char* name, int trackIndex, int c, int h, int r, int n, int offset,
@@ -212,23 +289,10 @@ bool extractRaw(Run& run, const char* name, int trackIndex, int c, int h, int r,
     if (offset < 0 || size < 0 || size > kSectorBufferSize - offset) {
         return false;
     }
-    zeroBuffer(0, offset + size);
-    (void)diskImage.readRun(trackIndex, c, h, r, n, SectorBuffer.data(), offset + size,
-                            d88::RunMode::ReadOn);
     FileReport file;
     file.disk = run.disk;
     file.name = name;
-    // Bytes that a failing read left are never written over a file.
-    if (readFailed(run, file)) {
-        return meetFile(run, file, nullptr);
-    }
-    account(file, offset, size);
-    if (file.read == 0) {
-        file.state = FileState::Missing;
-        file.size = -1;
-        return meetFile(run, file, nullptr);
-    }
-    return meetFile(run, file, &SectorBuffer[static_cast<std::size_t>(offset)]);
+    return meetFile(run, file, readRaw(run, file, trackIndex, c, h, r, n, offset, size));
 }
 
 // Writes the record that begins at `offset` of the `size` bytes read from
@@ -241,57 +305,10 @@ bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int
         offset > kSectorBufferSize - (kMaxRecordLength + kRecordHeaderSize)) {
         return false;
     }
-    const int zeroed = std::max(size, offset + kRecordHeaderSize);
-    zeroBuffer(0, zeroed);
-    (void)diskImage.readRun(trackIndex, c, h, r, kSizeCode, SectorBuffer.data(), size,
-                            d88::RunMode::ReadOn);
     FileReport file;
     file.disk = run.disk;
     file.name = name;
-    if (readFailed(run, file)) {
-        return meetFile(run, file, nullptr);
-    }
-    const std::uint8_t* record = &SectorBuffer[static_cast<std::size_t>(offset)];
-    const std::uint32_t kind = d88::loadLe16(record);
-    // The header's bytes as the disk gave them: every one, or the record is
-    // not there.
-    account(file, offset, kRecordHeaderSize);
-    const bool headerGiven = file.read == kRecordHeaderSize;
-    if (!headerGiven || (kind != kRecordKindA && kind != kRecordKindB)) {
-        // Told of the sectors that failed the header, or of the one that
-        // holds a header of another kind.
-        if (headerGiven) {
-            file.sectors = {SectorProblem{0, 0, 0, Problem::RecordKind, static_cast<int>(kind)}};
-            int at = 0;
-            for (const d88::RunStep& step : diskImage.lastRun()) {
-                if (at + step.chunk > offset) {
-                    file.sectors[0].c = step.c;
-                    file.sectors[0].h = step.h;
-                    file.sectors[0].r = step.r;
-                    break;
-                }
-                at += step.chunk;
-            }
-        }
-        file.state = FileState::Missing;
-        file.size = -1;
-        file.read = 0;
-        file.readWithErrors = 0;
-        file.given.clear();
-        file.deleted.clear();
-        return meetFile(run, file, nullptr);
-    }
-    const auto length = static_cast<int>(d88::loadLe16(record + 2));
-    zeroBuffer(zeroed, offset + length);
-    file = FileReport{};
-    file.disk = run.disk;
-    file.name = name;
-    account(file, offset, length);
-    if (offset + length > size) {
-        file.cause = Cause::RecordLong;
-        file.readFor = size - offset;
-    }
-    return meetFile(run, file, record);
+    return meetFile(run, file, readRecord(run, file, trackIndex, c, h, r, offset, size));
 }
 
 void runCatalog(Run& run, DiskKind kind) {

@@ -62,5 +62,6 @@ inline constexpr Message kCannotEnterMessage = {
 
 inline constexpr char kUsageFormat[] = "Usage: %s [d88file]\n";
 inline constexpr char kCuttingFormat[] = "cutting ... %s\n";
+inline constexpr char kPuttingFormat[] = "putting ... %s\n";
 
 }  // namespace d88cut

@@ -155,6 +155,16 @@ void tellContainer(Run& run, const char* key,
 
 void printClosingLine(Run& run) {
     const Language language = run.language(stderr);
+    if (run.putting) {
+        if (run.putCount >= 0) {
+            tell(run, "d88cut: " +
+                          words(language, run.putCount > 0 ? "put.closing" : "put.closing-none",
+                                {{"files", files(language, static_cast<std::size_t>(run.putCount))},
+                                 {"path", run.newContainer}}) +
+                          "\n");
+        }
+        return;
+    }
     // By state; Missing counts the names that could not be cut. The sectors
     // that no read gave clean, by known disk, each once.
     std::size_t tally[4] = {};

@@ -3,6 +3,7 @@
 // lines and JSON Lines are written here, to standard output; a cut's
 // messages and what a person is told go to standard error (person.cc has
 // the person's words).
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -300,6 +301,21 @@ json sectorsObject(const std::vector<SectorProblem>& sectors) {
     return array;
 }
 
+// Where a file's bytes lie, sector by sector, for other tools: each
+// sector's ID, where the file's first byte in it stands in the container
+// (null where the sector is not there) and how many of its bytes lie there.
+json layoutObject(const std::vector<SectorPlace>& places) {
+    json array = json::array();
+    for (const SectorPlace& place : places) {
+        array.push_back({{"c", place.c},
+                         {"h", place.h},
+                         {"r", place.r},
+                         {"position", place.data >= 0 ? json(place.data + place.from) : json(nullptr)},
+                         {"length", place.length}});
+    }
+    return array;
+}
+
 }  // namespace
 
 void printFile(Run& run, const FileReport& file, Fate fate, const Kept& kept) {
@@ -316,7 +332,8 @@ void printFile(Run& run, const FileReport& file, Fate fate, const Kept& kept) {
                       {"read", file.read},
                       {"read_with_errors", file.readWithErrors},
                       {"sectors", sectorsObject(file.sectors)},
-                      {"deleted_data", deleted}});
+                      {"deleted_data", deleted},
+                      {"layout", layoutObject(file.layout)}});
     } else if (run.mode == Mode::List) {
         const char* name = file.name;
         switch (file.state) {
@@ -348,8 +365,41 @@ void printFile(Run& run, const FileReport& file, Fate fate, const Kept& kept) {
     tellFile(run, file, fate, kept);
 }
 
+void printPutDisk(Run& run, const Message& message) {
+    if (run.mode != Mode::Json) {
+        putMessage(run, stdout, nullptr, message);
+    }
+}
+
+void printPut(Run& run, const char* name, const std::vector<SectorPlace>& places) {
+    if (run.mode == Mode::Json) {
+        emit("put", {{"container", containerNumber(run)},
+                     {"disk", run.disk},
+                     {"name", name},
+                     {"layout", layoutObject(places)}});
+    } else {
+        (void)std::printf(kPuttingFormat, name);
+    }
+}
+
+void printRefusal(Run& run, const std::string& name, const std::string& code, const std::string& why,
+                  const std::string& personWhy) {
+    if (run.mode == Mode::Json) {
+        emit("refused", {{"container", containerNumber(run)},
+                         {"disk", run.disk > 0 ? json(run.disk) : json(nullptr)},
+                         {"name", textObject(name)},
+                         {"code", code},
+                         {"reason", why}});
+    }
+    tell(run, "d88cut: " + name + ": " + words(run.language(stderr), "put.refused", {{"reason", personWhy}}) + "\n");
+}
+
 void printRunEnd(Run& run, int status) {
     if (run.mode != Mode::Json) {
+        return;
+    }
+    if (run.putting) {
+        emit("summary", {{"status", status}, {"put", std::max(run.putCount, 0)}});
         return;
     }
     int files[4] = {};

@@ -59,6 +59,20 @@ struct SectorId {
     int r = 0;
 };
 
+// Where a file's bytes lie in one sector: the sector's data begins at `data`
+// of the container file (-1 where the sector is not there), and `length` of
+// the file's bytes lie in it from `from` on; `full` where the sector is
+// there with all its bytes.
+struct SectorPlace {
+    int c = 0;
+    int h = 0;
+    int r = 0;
+    std::int64_t data = -1;
+    int from = 0;
+    int length = 0;
+    bool full = false;
+};
+
 // What failed a file that is no sector's.
 enum class Cause {
     None,
@@ -82,6 +96,7 @@ struct FileReport {
     Cause cause = Cause::None;
     int readFor = 0;  // RecordLong: the bytes that the catalog reads for the record
     std::vector<Given> given;  // byte by byte, `size` of them
+    std::vector<SectorPlace> layout;  // the sectors it lies in, in order
 };
 
 struct DiskReport {
@@ -141,8 +156,15 @@ void printFile(Run& run, const FileReport& file, Fate fate, const Kept& kept);
 // the run's status.
 void printRunEnd(Run& run, int status);
 // The closing word of a cut, for a person, and the sectors that no read
-// gave clean, to read again.
+// gave clean, to read again; after a put, what was put where.
 void printClosingLine(Run& run);
+// Putting files back: a known disk's recognition message; a file put, with
+// the sectors it went into; a file that is not put, and why (in English for
+// programs, and in the person's words).
+void printPutDisk(Run& run, const Message& message);
+void printPut(Run& run, const char* name, const std::vector<SectorPlace>& places);
+void printRefusal(Run& run, const std::string& name, const std::string& code, const std::string& why,
+                  const std::string& personWhy);
 
 // What a person is told of a copy that is not whole, and of what became of
 // it in the folder (person.cc).

@@ -25,6 +25,9 @@ namespace d88cut {
 
 // `path` as the standard library's file system functions take it.
 [[nodiscard]] std::filesystem::path pathOf(const char* path);
+// Opens the file at `path` for reading bytes; nullptr, with errno set, where
+// it cannot be opened.
+[[nodiscard]] std::FILE* openToRead(const std::filesystem::path& path);
 // Opens the container at `path` in the reader, as D88Image::open does.
 [[nodiscard]] bool openContainer(d88::D88Image& image, const char* path);
 // `text` (names, and the tool's own words) as the bytes that go into a pipe

@@ -36,6 +36,8 @@ bool fail(WriteFailure& failure, const std::string& path, int error) {
 
 std::filesystem::path pathOf(const char* path) { return path; }
 
+std::FILE* openToRead(const std::filesystem::path& path) { return std::fopen(path.c_str(), "rb"); }
+
 bool openContainer(d88::D88Image& image, const char* path) { return image.open(path); }
 
 std::string bytesOf(const std::string& text, bool /*utf8*/) { return text; }

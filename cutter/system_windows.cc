@@ -89,6 +89,8 @@ HANDLE consoleOf(std::FILE* stream) {
 
 std::filesystem::path pathOf(const char* path) { return wide(path); }
 
+std::FILE* openToRead(const std::filesystem::path& path) { return _wfopen(path.c_str(), L"rb"); }
+
 bool openContainer(d88::D88Image& image, const char* path) {
     const std::wstring name = wide(path);
     // A directory, a pipe or a socket is no container, as D88Image::open

@@ -1621,6 +1621,180 @@ TEST_F(CliTest, StandardOutputThatFails) {
     }
 }
 
+// Where the data of sector R `r` of track side `track` begins in the container
+// `bytes` for its disk image at `disk`: found here from the disk's own track
+// table and sector headers, the first copy that the drive read right.
+std::size_t sectorDataAt(const Bytes& bytes, std::size_t disk, int track, int r) {
+    const auto le = [&](std::size_t at, int width) {
+        std::size_t value = 0;
+        for (int i = width - 1; i >= 0; --i) {
+            value = (value << 8) | bytes.at(at + static_cast<std::size_t>(i));
+        }
+        return value;
+    };
+    std::size_t at = disk + le(disk + 0x20 + 4 * static_cast<std::size_t>(track), 4);
+    std::size_t first = 0;
+    for (std::size_t i = 0, count = le(at + 4, 2); i < count; ++i) {
+        const std::uint8_t status = bytes.at(at + 8);
+        if (bytes.at(at + 2) == r && (first == 0 || status < 0xA0)) {
+            first = first == 0 || status < 0xA0 ? at + 16 : first;
+            if (status < 0xA0) {
+                break;
+            }
+        }
+        at += 16 + le(at + 14, 2);
+    }
+    return first;
+}
+
+// Putting changed files back: a copy of the container in which each file of
+// the folder stands where a cut reads it, its sectors' statuses cleared, and
+// every other byte as it was, which a cut gives back; or, where any file
+// cannot go back, nothing written at all.
+TEST_F(CliTest, PutsFilesBack) {
+    const Disk program = makeKnownDisk(DiskKind::ProgramDisk, 1);
+    const Disk diskA = makeKnownDisk(DiskKind::DiskA, 2);
+    Disk flaggedProg = program;
+    findSector(flaggedProg, 2, 3)->status = 0xB0;
+    Disk noSector = program;
+    noSector.tracks[2].erase(noSector.tracks[2].begin() + 2);
+    const auto record = [](std::uint16_t kind, std::size_t length, std::uint16_t said = 0) {
+        Bytes bytes(length, 0x5A);
+        putLe16(bytes, 0, kind);
+        putLe16(bytes, 2, said != 0 ? said : static_cast<std::uint16_t>(length));
+        return bytes;
+    };
+    const auto changed = [](const Disk& disk, const char* name, std::size_t at) {
+        for (ExpectedFile& file : expectedFiles(disk, DiskKind::ProgramDisk)) {
+            if (file.name == name) {
+                file.bytes.at(at) ^= 0xFF;
+                return file.bytes;
+            }
+        }
+        return Bytes();
+    };
+    struct Case {
+        const char* name;
+        std::vector<Disk> disks;
+        std::map<std::string, Bytes> files;  // in the folder
+        std::string refused = {};            // the refusal's words, where refused
+        int again = 0;                       // the status of a cut of the new container
+    } cases[] = {
+        {"PROG changed in places, QXGT01 a new record of 300 bytes, EXA000 new",
+         {program, diskA},
+         {{"PROG", changed(program, "PROG", 5000)}, {"QXGT01", record(0x0041, 300)},
+          {"EXA000", Bytes(1024, 0x11)}, {"README.txt", Bytes{'h', 'i'}}}},
+        {"a record as long as its room, and a shorter one",
+         {program}, {{"QXFIGH", record(0x0042, 3072)}, {"QXOP02", record(0x0041, 100)}}},
+        {"a disk read twice gets the file in both", {program, program}, {{"FAN1", record(0x0041, 64)}}},
+        {"over a flagged sector", {flaggedProg}, {{"PROG", changed(flaggedProg, "PROG", 100)}}},
+        {"a file as the disk holds it changes nothing, not even a status", {flaggedProg},
+         {{"PROG", expectedFiles(flaggedProg, DiskKind::ProgramDisk).front().bytes}}, "", 1},
+        {"PROG of 20,481 bytes", {program}, {{"PROG", Bytes(20481, 1)}},
+         "d88cut: PROG: not put: is 20481 bytes, not the 20480 bytes that the catalog gives it\n"},
+        {"QXGT01 a record of 600 bytes", {program}, {{"QXGT01", record(0x0041, 600)}},
+         "d88cut: QXGT01: not put: its record of 600 bytes runs into QXGT02, which begins at byte 512 "
+         "of the sector\n"},
+        {"QXGT02 past its room", {program}, {{"QXGT02", record(0x0042, 513)}},
+         "d88cut: QXGT02: not put: its record of 513 bytes runs past the 512 bytes that the catalog "
+         "gives it\n"},
+        {"a record of kind C", {program}, {{"FAN1", record(0x0043, 300)}},
+         "d88cut: FAN1: not put: does not begin with a record header of kind A or B\n"},
+        {"a record that says another length", {program}, {{"FAN1", record(0x0041, 300, 301)}},
+         "d88cut: FAN1: not put: its record header says 301 bytes, but the file holds 300\n"},
+        {"PROG where its sector C1 H0 R3 is missing", {noSector}, {{"PROG", Bytes(20480, 7)}},
+         "d88cut: PROG: not put: C1 H0 R3 is not on the disk with its full size, and a sector "
+         "cannot be made\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedTempDir dir;
+        const Bytes container = buildContainer(c.disks);
+        ASSERT_TRUE(writeFile((dir / "c.d88").string(), container));
+        fs::create_directory(dir / "files");
+        for (const auto& [name, bytes] : c.files) {
+            ASSERT_TRUE(writeFile((dir / "files" / name).string(), bytes));
+        }
+        const RunResult result = runTool(dir.path(), {"--put", "new.d88", "-C", "files", "c.d88"});
+        EXPECT_EQ(fileBytes(dir / "c.d88"), container);
+        if (!c.refused.empty()) {
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(result.err, c.refused);
+            EXPECT_FALSE(fs::exists(dir / "new.d88"));
+            continue;
+        }
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        // The container as it should become, from its own layout.
+        Bytes expected = container;
+        std::string out;
+        std::size_t disk = 0;
+        for (const Disk& d : c.disks) {
+            const DiskKind kind = findSector(d, 79, 5)->data[1022] == '0' ? DiskKind::ProgramDisk : DiskKind::DiskA;
+            out += recognitionLine(kind);
+            const std::vector<ExpectedFile> given = expectedFiles(d, kind);
+            for (const d88cut::CatalogEntry& entry : d88cut::catalogFor(kind)) {
+                const auto file = c.files.find(entry.name);
+                const auto same = [&](const ExpectedFile& e) { return e.name == entry.name; };
+                if (entry.size == 0 || file == c.files.end() ||
+                    std::find_if(given.begin(), given.end(), same)->bytes == file->second) {
+                    continue;
+                }
+                out += "putting ... " + file->first + "\n";
+                std::size_t at = static_cast<std::size_t>(entry.offset);
+                int track = entry.trackIndex;
+                int r = entry.sector;
+                for (const std::uint8_t byte : file->second) {
+                    if (at == 1024) {
+                        at = 0;
+                        track += r == 5 ? 1 : 0;
+                        r = r == 5 ? 1 : r + 1;
+                    }
+                    const std::size_t data = sectorDataAt(container, disk, track, r);
+                    expected.at(data - 8) = 0;  // the sector's status: read right
+                    expected.at(data + at++) = byte;
+                }
+            }
+            disk += buildDisk(d).size();
+        }
+        EXPECT_EQ(result.out, out);
+        EXPECT_TRUE(fileBytes(dir / "new.d88") == expected);
+        // Cut again, the new container gives the folder's files, whole.
+        fs::create_directory(dir / "again");
+        EXPECT_EQ(runTool(dir.path(), {"-C", "again", "new.d88"}).status, c.again);
+        for (const auto& [name, bytes] : c.files) {
+            if (name != "README.txt") {
+                EXPECT_EQ(fileBytes(dir / "again" / name), bytes) << name;
+            }
+        }
+    }
+    // The new container is never the one read, by any name.
+    ScopedTempDir dir;
+    const Bytes container = buildContainer({program});
+    ASSERT_TRUE(writeFile((dir / "c.d88").string(), container));
+    ASSERT_TRUE(writeFile((dir / "PROG").string(), Bytes(20480, 3)));
+    fs::create_hard_link(dir / "c.d88", dir / "link.d88");
+    for (const char* name : {"c.d88", "./c.d88", "link.d88"}) {
+        SCOPED_TRACE(name);
+        const RunResult result = runTool(dir.path(), {"--put", name, "c.d88"});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, std::string("d88cut: ") + name + ": not put: is the container that is read\n");
+        EXPECT_EQ(fileBytes(dir / "c.d88"), container);
+    }
+    // For other tools, the JSON listing tells where each file lies.
+    const RunResult json = runTool(dir.path(), {"--json", "c.d88"});
+    std::istringstream lines(json.out);
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json object = nlohmann::json::parse(line);
+        if (object.at("type") == "file" && object.at("data").at("name") == "PROG") {
+            const nlohmann::json& layout = object.at("data").at("layout");
+            ASSERT_EQ(layout.size(), 20u);
+            EXPECT_EQ(layout[7], nlohmann::json({{"c", 1}, {"h", 0}, {"r", 3}, {"position", sectorDataAt(container, 0, 2, 3)}, {"length", 1024}}));
+        }
+    }
+}
+
 TEST_F(CliTest, RealImagesAreNotRecognised) {
     const std::pair<const char*, const char*> images[] = {
         {"d88dmp_HuBASIC_Format_2D.d88", "by_github_ORYZAP"},

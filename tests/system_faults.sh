@@ -275,6 +275,60 @@ runs=$((runs + 1))
 grep -q '+++ killed by SIGINT +++' run.trace || problem "a cut interrupted on a terminal: not killed by the signal"
 ! grep -q 'cut into' run.out || problem "a cut interrupted on a terminal: closed with $(grep 'cut into' run.out)"
 
+# Putting files back (--put): PROG changed in the folder, a new container
+# written over an earlier file of its name, with each call after the
+# container is opened failed in turn, and interrupted and killed at each
+# call that changes the folder. The container stays as it was; new.d88 is
+# the earlier file, the whole new container or (where its check failed)
+# none, and a run with status 0 leaves the new one; no temporary file is
+# left, after a kill once another put has run.
+mkdir putfiles && cp new/PROG putfiles/ && printf 'X' | dd of=putfiles/PROG bs=1 seek=100 conv=notrunc status=none
+printf 'an earlier new.d88\n' >put.old
+"$tool" --put put.new -C putfiles c.d88 >/dev/null 2>&1 || problem "a put failed"
+put_run() {
+  cp put.old new.d88
+  { strace -o put.trace -f "$@" "$tool" --put new.d88 -C putfiles c.d88 >/dev/null 2>&1; } 2>/dev/null
+  status=$?
+  runs=$((runs + 1))
+}
+put_check() {
+  cmp -s c.d88 c.orig || { problem "$1: the container changed"; cp c.orig c.d88; }
+  if [ -e new.d88 ] && ! cmp -s new.d88 put.old && ! cmp -s new.d88 put.new; then
+    problem "$1: new.d88 is neither the earlier file nor the new container"
+  fi
+  [ "$status" -ne 0 ] || cmp -s new.d88 put.new || problem "$1: status 0 without the new container"
+}
+strace -o trace "$tool" --put new.d88 -C putfiles c.d88 >/dev/null 2>&1
+put_calls=$(awk -F'(' '
+  /^[a-z_0-9]+\(/ {
+    n[$1]++
+    changes = /^openat.*O_CREAT/ || /^(rename|renameat2|unlink)\(/ || (/^write\(/ && !/^write\([12],/)
+    if (opened && $1 != "brk") print $1, n[$1], changes ? "changes" : ""
+  }
+  /^openat\(AT_FDCWD, "c.d88"/ { opened = 1 }' trace)
+[ -n "$put_calls" ] || problem "the calls of a put were not seen"
+while read -r call count _; do
+  what="a put, $call #$count fails"
+  put_run --seccomp-bpf -e trace="$call" -e inject="$call:error=EIO:when=$count"
+  put_check "$what"
+  [ "$status" -le 1 ] || problem "$what: status $status"
+  [ -z "$(ls -A | grep 'new.d88.d88cut')" ] || { problem "$what: left a temporary file"; rm -f .new.d88.d88cut; }
+done <<<"$put_calls"
+while read -r call count _; do
+  for signal in INT KILL; do
+    what="a put, SIG$signal at $call #$count"
+    put_run -e trace="$call" -e inject="$call:signal=$signal:when=$count"
+    put_check "$what"
+    if [ "$signal" = INT ]; then
+      [ "$status" -eq 130 ] || problem "$what: status $status"
+    else
+      "$tool" --put new.d88 -C putfiles c.d88 >/dev/null 2>&1 && cmp -s new.d88 put.new || problem "$what: the next put failed"
+    fi
+    [ -z "$(ls -A | grep 'new.d88.d88cut')" ] || { problem "$what: left a temporary file"; rm -f .new.d88.d88cut; }
+  done
+done < <(grep ' changes$' <<<"$put_calls")
+
 echo "$runs runs, $(wc -l <<<"$calls") calls failed in turn, $(wc -l <<<"$folder_calls") interrupted and killed at," \
-  "$(wc -l <<<"$stat_calls") looks failed in turn with the container named PROG: $problems failures"
+  "$(wc -l <<<"$stat_calls") looks failed in turn with the container named PROG," \
+  "$(wc -l <<<"$put_calls") calls of a put failed in turn: $problems failures"
 [ "$problems" -eq 0 ]
