@@ -207,7 +207,7 @@ TEST_F(CliTest, HelpAndVersion) {
             EXPECT_NE(result.out.find(text), std::string::npos) << text;
         }
         // Line by line, as it was written, each within 80 columns.
-        EXPECT_TRUE(result.out.starts_with("Usage: d88cut [OPTION]... d88file\n       d88cut --list "))
+        EXPECT_TRUE(result.out.starts_with("Usage: d88cut [OPTION]... d88file...\n       d88cut --put"))
             << result.out;
         std::istringstream lines(result.out);
         for (std::string line; std::getline(lines, line);) {
@@ -1179,7 +1179,12 @@ TEST_F(CliTest, JsonTellsWhatTheListingTells) {
         bool found = false;
         std::istringstream in(json.out);
         for (std::string line; !found && std::getline(in, line);) {
-            found = nlohmann::json::parse(line, nullptr, false) == nlohmann::json::parse(expected);
+            // Where each file lies is checked with the files put back.
+            nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+            if (object.contains("data") && object["data"].is_object()) {
+                object["data"].erase("layout");
+            }
+            found = object == nlohmann::json::parse(expected);
         }
         EXPECT_TRUE(found) << expected;
     }
