@@ -382,16 +382,24 @@ void printPut(Run& run, const char* name, const std::vector<SectorPlace>& places
     }
 }
 
-void printRefusal(Run& run, const std::string& name, const std::string& code, const std::string& why,
-                  const std::string& personWhy) {
+void printRefusal(Run& run, const std::string& name, const Refusal& refusal) {
     if (run.mode == Mode::Json) {
+        json values = json::object();
+        for (const auto& [key, value] : refusal.values) {
+            const bool number = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+            values[key] = number ? json(std::stoll(value)) : json(value);
+        }
         emit("refused", {{"container", containerNumber(run)},
                          {"disk", run.disk > 0 ? json(run.disk) : json(nullptr)},
                          {"name", textObject(name)},
-                         {"code", code},
-                         {"reason", why}});
+                         {"code", refusal.code},
+                         {"values", values},
+                         {"reason", words(Language::English, refusal.key, refusal.values)}});
     }
-    tell(run, "d88cut: " + name + ": " + words(run.language(stderr), "put.refused", {{"reason", personWhy}}) + "\n");
+    tell(run, "d88cut: " + name + ": " +
+                  words(run.language(stderr), "put.refused",
+                        {{"reason", words(run.language(stderr), refusal.key, refusal.values)}}) +
+                  "\n");
 }
 
 void printRunEnd(Run& run, int status) {

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -99,38 +98,32 @@ const CatalogEntry* nextInSector(DiskKind kind, const CatalogEntry& entry) {
     return next;
 }
 
-// Why a file is not put: a code for programs, and words in a language.
-struct Refusal {
-    std::string code;
-    std::function<std::string(Language)> why;
-};
-
 // Why the file cannot go where the catalog has it on the current disk, or
-// an empty code where it can; then `put.places` says where its bytes go.
+// no code where it can; then `put.places` says where its bytes go.
 Refusal plan(Run& run, DiskKind kind, Put& put) {
     const CatalogEntry& entry = *put.entry;
     const Bytes& bytes = *put.bytes;
     const auto size = static_cast<int>(std::min<std::size_t>(bytes.size(), 0x7FFFFFFF));
     const std::string sizeText = std::to_string(bytes.size());
     if (!entry.headered && size != entry.size) {
-        return {"size", [=](Language language) { return words(language, "put.size", {{"size", sizeText}, {"expected", std::to_string(entry.size)}}); }};
+        return {"size", "put.size", {{"size", sizeText}, {"expected", std::to_string(entry.size)}}};
     }
     if (entry.headered) {
         const std::uint32_t recordKind = bytes.size() >= kRecordHeaderSize ? d88::loadLe16(bytes.data()) : 0;
         if (recordKind != 0x0041 && recordKind != 0x0042) {
-            return {"not_a_record", [=](Language language) { return words(language, "put.no-record"); }};
+            return {"not_a_record", "put.no-record", {}};
         }
         const std::uint32_t length = d88::loadLe16(bytes.data() + 2);
         if (length != bytes.size()) {
-            return {"record_length", [=](Language language) { return words(language, "put.record-length", {{"length", std::to_string(length)}, {"size", sizeText}}); }};
+            return {"record_length", "put.record-length", {{"length", std::to_string(length)}, {"size", sizeText}}};
         }
         if (size > entry.size - entry.offset) {
-            return {"past_room", [=](Language language) { return words(language, "put.past-room",
-                        {{"length", sizeText}, {"room", std::to_string(entry.size - entry.offset)}}); }};
+            return {"past_room", "put.past-room",
+                    {{"length", sizeText}, {"room", std::to_string(entry.size - entry.offset)}}};
         }
         if (const CatalogEntry* next = nextInSector(kind, entry); next != nullptr && entry.offset + size > next->offset) {
-            return {"into_next", [=](Language language) { return words(language, "put.into-next",
-                        {{"length", sizeText}, {"next", next->name}, {"at", std::to_string(next->offset)}}); }};
+            return {"into_next", "put.into-next",
+                    {{"length", sizeText}, {"next", next->name}, {"at", std::to_string(next->offset)}}};
         }
     }
     FileReport file;
@@ -140,7 +133,7 @@ Refusal plan(Run& run, DiskKind kind, Put& put) {
         if (!place.full) {
             char id[40];
             (void)std::snprintf(id, sizeof id, "C%d H%d R%d", place.c, place.h, place.r);
-            return {"sector_missing", [=](Language language) { return words(language, "put.no-sector", {{"sector", id}}); }};
+            return {"sector_missing", "put.no-sector", {{"sector", id}}};
         }
     }
     return {};
@@ -168,8 +161,7 @@ std::string placeWords(const std::vector<SectorPlace>& places) {
 // Tells that a file is not put, and why; the run fails.
 void refuse(Run& run, const std::string& name, const Refusal& refusal) {
     run.runFailed = true;
-    printRefusal(run, name, refusal.code, refusal.why(Language::English),
-                 refusal.why(run.language(stderr)));
+    printRefusal(run, name, refusal);
 }
 
 // True when a cut of the new container gives every file put: each, read
@@ -251,9 +243,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
             if (found == files.end()) {
                 found = files.try_emplace(entry.name).first;
                 if (!readFolderFile(folder, entry.name, found->second)) {
-                    refuse(run, entry.name, {"cannot_read", [](Language language) {
-                                                  return words(language, "put.cannot-read");
-                                              }});
+                    refuse(run, entry.name, {"cannot_read", "put.cannot-read", {}});
                     continue;
                 }
             }
@@ -264,7 +254,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
             if (givenAlready(run, put)) {
                 continue;  // it changes nothing, not even a status
             }
-            if (const Refusal refusal = plan(run, kind, put); !refusal.code.empty()) {
+            if (const Refusal refusal = plan(run, kind, put); refusal.code != nullptr) {
                 refuse(run, entry.name, refusal);
                 continue;
             }
@@ -279,7 +269,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
     // The new container is never the one read, however it is named.
     if (FileIdentity target; identifyPath(newPath, target) && target.device == identity.device &&
                              target.number == identity.number) {
-        refuse(run, newPath, {"is_container", [](Language language) { return words(language, "put.is-container"); }});
+        refuse(run, newPath, {"is_container", "put.is-container", {}});
         return 1;
     }
     for (const Put& put : puts) {
@@ -314,10 +304,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
     std::string missing;
     if (!givesBack(run, newPath, puts, missing)) {
         std::filesystem::remove(pathOf(newPath), error);
-        refuse(run, missing.empty() ? newPath : missing,
-               {"not_given_back", [newPath](Language language) {
-                    return words(language, "put.not-given-back", {{"path", newPath}});
-                }});
+        refuse(run, missing.empty() ? newPath : missing, {"not_given_back", "put.not-given-back", {{"path", newPath}}});
         return 1;
     }
     run.putCount = static_cast<int>(puts.size());

@@ -159,12 +159,16 @@ void printRunEnd(Run& run, int status);
 // gave clean, to read again; after a put, what was put where.
 void printClosingLine(Run& run);
 // Putting files back: a known disk's recognition message; a file put, with
-// the sectors it went into; a file that is not put, and why (in English for
-// programs, and in the person's words).
+// the sectors it went into; a file that is not put, and why: a code for
+// programs and words for people.
 void printPutDisk(Run& run, const Message& message);
 void printPut(Run& run, const char* name, const std::vector<SectorPlace>& places);
-void printRefusal(Run& run, const std::string& name, const std::string& code, const std::string& why,
-                  const std::string& personWhy);
+struct Refusal {
+    const char* code = nullptr;  // for programs
+    const char* key = nullptr;   // of its words
+    WordValues values;           // that the words name
+};
+void printRefusal(Run& run, const std::string& name, const Refusal& refusal);
 
 // What a person is told of a copy that is not whole, and of what became of
 // it in the folder (person.cc).

@@ -55,20 +55,42 @@ bool lookUp(std::string_view text, std::string_view key, std::string& found) {
 
 }  // namespace
 
-std::string words(Language language, std::string_view key,
-                  std::initializer_list<std::pair<std::string_view, std::string>> values) {
+namespace {
+
+// The text of `key` in `language`, or in English, or the key itself.
+std::string textOf(Language language, std::string_view key) {
     std::string text;
     if (!(language == Language::Japanese && lookUp(kJapaneseWords, key, text)) &&
         !lookUp(kEnglishWords, key, text)) {
         text.assign(key);
     }
+    return text;
+}
+
+// Puts `value` in place of each {name} in `text`.
+void putValue(std::string& text, std::string_view name, const std::string& value) {
+    std::string mark(1, '{');
+    mark.append(name).append("}");
+    for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size())) {
+        text.replace(at, mark.size(), value);
+    }
+}
+
+}  // namespace
+
+std::string words(Language language, std::string_view key,
+                  std::initializer_list<std::pair<std::string_view, std::string>> values) {
+    WordValues named;
     for (const auto& [name, value] : values) {
-        std::string mark(1, '{');
-        mark.append(name).append("}");
-        for (std::size_t at = text.find(mark); at != std::string::npos;
-             at = text.find(mark, at + value.size())) {
-            text.replace(at, mark.size(), value);
-        }
+        named.emplace_back(name, value);
+    }
+    return words(language, key, named);
+}
+
+std::string words(Language language, std::string_view key, const WordValues& values) {
+    std::string text = textOf(language, key);
+    for (const auto& [name, value] : values) {
+        putValue(text, name, value);
     }
     return text;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace d88cut {
 
@@ -17,6 +18,10 @@ enum class Language { English, Japanese };
 [[nodiscard]] std::string words(
     Language language, std::string_view key,
     std::initializer_list<std::pair<std::string_view, std::string>> values = {});
+
+// Named values, for words of which a program decides the names at run time.
+using WordValues = std::vector<std::pair<std::string, std::string>>;
+[[nodiscard]] std::string words(Language language, std::string_view key, const WordValues& values);
 
 // The texts of the words files, NUL-terminated (made by the build).
 extern const char kEnglishWords[];
