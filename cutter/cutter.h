@@ -55,9 +55,9 @@ enum class Mode { Cut, List, Json };
 // A copy of a catalogued name that this run wrote: how whole it was, and
 // where it came from.
 struct Written {
-    FileState state;  // whole, damaged or incomplete
-    int disk;         // its disk's number in its container
-    std::string container;
+    FileState state;        // whole, damaged or incomplete
+    int disk;               // its disk's number in its container
+    std::size_t container;  // its container's place in Run::containers
 };
 
 // The state of one run of the tool. runCutter makes one for each command
@@ -137,7 +137,8 @@ bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int
                    int size);
 // Prints the "cutting" line, then writes the file through a temporary file
 // renamed into place; on failure reports it and leaves any earlier file as it was.
-bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int length);
+// `rewrite` when this run wrote the name already.
+bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int length, bool rewrite);
 // Ends a cut: removes the temporary files that a run which was killed left
 // under the names that this run did not write.
 void removeLeftovers(Run& run);

@@ -30,6 +30,14 @@ void zeroBuffer(int from, int to) {
 // this one is killed before it is renamed.
 std::string temporaryNameOf(const char* name) { return std::string(".") + name + ".d88cut"; }
 
+// "cutting ... NAME" on standard output, without parsing a format for every
+// file as printf would.
+void printCutting(const char* name) {
+    (void)std::fputs(kCuttingLine, stdout);
+    (void)std::fputs(name, stdout);
+    (void)std::putchar('\n');
+}
+
 // What a status that flags a sector says of it.
 Problem flaggedAs(std::uint8_t status) {
     switch (status) {
@@ -130,16 +138,25 @@ bool fileGiven(Run& run, const FileReport& file, const std::uint8_t* bytes) {
         printFile(run, file, nullptr);
         return true;
     }
-    const Written* earlier = run.wrote(file.name);
+    // The name is looked up once: where it stands among the names, or would.
+    const auto place = run.names.lower_bound(std::string_view(file.name));
+    const bool named = place != run.names.end() && place->first == file.name;
+    const Written* earlier = named && place->second ? &*place->second : nullptr;
     if (earlier != nullptr && rank(earlier->state) > rank(file.state)) {
-        (void)std::printf(kCuttingFormat, file.name);
+        printCutting(file.name);
         printFile(run, file, earlier);
         return false;
     }
-    if (!writeOutputFile(run, file.name, bytes, file.size)) {
+    if (!writeOutputFile(run, file.name, bytes, file.size, earlier != nullptr)) {
         return false;
     }
-    run.names.insert_or_assign(file.name, Written{file.state, file.disk, run.containerPath});
+    // The container at hand is the last that the run entered.
+    const Written copy{file.state, file.disk, run.containers.size() - 1};
+    if (named) {
+        place->second = copy;
+    } else {
+        (void)run.names.emplace_hint(place, file.name, copy);
+    }
     printFile(run, file, nullptr);
     return true;
 }
@@ -154,20 +171,31 @@ bool fileNotGiven(Run& run, const FileReport& file) {
     return false;
 }
 
-bool writeReplacing(Run& run, const char* name, const std::uint8_t* bytes, int length,
-                    WriteFailure& failure) {
+bool writeReplacing(const Run& run, const char* name, const std::uint8_t* bytes, int length,
+                    bool rewrite, WriteFailure& failure) {
     if (length < 0) {
         failure = {name, "has no size"};
         return false;
     }
-    return replaceFile(name, temporaryNameOf(name), bytes, length, run.wrote(name) != nullptr,
-                       run.container, failure);
+    return replaceFile(name, temporaryNameOf(name), bytes, length, rewrite, run.container, failure);
 }
 
 }  // namespace
 
 void removeLeftovers(Run& run) {
-    for (DiskKind kind : {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB}) {
+    constexpr DiskKind kKinds[] = {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB};
+    // Where this run wrote as many names as the catalogs hold, it wrote each
+    // of them, and none is left to look for.
+    std::size_t rows = 0;
+    for (DiskKind kind : kKinds) {
+        rows += catalogFor(kind).size() - 1;  // the zero-size row ends a catalog
+    }
+    const auto written = std::count_if(run.names.begin(), run.names.end(),
+                                       [](const auto& name) { return name.second.has_value(); });
+    if (static_cast<std::size_t>(written) == rows) {
+        return;
+    }
+    for (DiskKind kind : kKinds) {
         for (const CatalogEntry& entry : catalogFor(kind)) {
             if (entry.size != 0 && run.wrote(entry.name) == nullptr) {
                 removeLeftover(temporaryNameOf(entry.name), run.container);
@@ -176,10 +204,11 @@ void removeLeftovers(Run& run) {
     }
 }
 
-bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int length) {
-    (void)std::printf(kCuttingFormat, name);
+bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int length,
+                     bool rewrite) {
+    printCutting(name);
     WriteFailure failure;
-    if (writeReplacing(run, name, bytes, length, failure)) {
+    if (writeReplacing(run, name, bytes, length, rewrite, failure)) {
         return true;
     }
     if (interrupted()) {

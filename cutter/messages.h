@@ -61,6 +61,7 @@ inline constexpr Message kCannotEnterMessage = {
     "\x96\x8B\xE3\x81\x91\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93.\n"};
 
 inline constexpr char kUsageFormat[] = "Usage: %s [d88file]\n";
-inline constexpr char kCuttingFormat[] = "cutting ... %s\n";
+// "cutting ... NAME\n"
+inline constexpr char kCuttingLine[] = "cutting ... ";
 
 }  // namespace d88cut

@@ -98,10 +98,11 @@ void tellFile(Run& run, const FileReport& file, const Written* kept) {
     }
     if (kept != nullptr) {
         const std::string disk = std::to_string(kept->disk);
+        const std::string& container = run.containers[kept->container];
         const std::string from =
-            kept->container == run.containerPath
+            container == run.containerPath
                 ? words(language, "reason.from-disk", {{"disk", disk}})
-                : words(language, "reason.from-container", {{"disk", disk}, {"container", kept->container}});
+                : words(language, "reason.from-container", {{"disk", disk}, {"container", container}});
         explain(run, file.name,
                 words(language, "reason.kept",
                       {{"state", words(language, kStateKeys[static_cast<int>(kept->state)])},
