@@ -201,9 +201,10 @@ const std::uint8_t* readRecord(Run& run, FileReport& file, int trackIndex, int c
 std::vector<SectorPlace> placesOf(int from, int length);
 // What the folder holds of `file`'s name once this copy of it, whose bytes
 // are `bytes` (nullptr where missing), is met; `fate` tells what became of
-// the copy, and `write` writes what changed (true when written).
+// the copy, and `write` writes what changed (true when written), told
+// whether the run wrote the name before.
 const Kept& meetCopy(Run& run, const FileReport& file, const std::uint8_t* bytes, Fate& fate,
-                     const std::function<bool(const Kept&)>& write);
+                     const std::function<bool(const Kept&, bool)>& write);
 // The copies that gave bytes now held, in the order met.
 std::vector<const Source*> sourcesOf(const Run& run, const Kept& kept);
 bool extractRaw(Run& run, const char* name, int trackIndex, int c, int h, int r, int n, int offset,

@@ -163,22 +163,25 @@ void count(Run& run, const FileReport& file) {
     run.failed = run.failed || file.state != FileState::Whole;
 }
 
-bool writeReplacing(Run& run, const char* name, const std::uint8_t* bytes, int length,
-                    WriteFailure& failure) {
-    if (length < 0) {
-        failure = {name, "has no size"};
-        return false;
-    }
-    return replaceFile(name, temporaryNameOf(name), bytes, length, run.wrote(name) != nullptr,
-                       run.containerFiles, failure);
+// "cutting ... NAME" on standard output, without parsing a format for every
+// file as printf would.
+void printCutting(const char* name) {
+    (void)std::fputs(kCuttingLine, stdout);
+    (void)std::fputs(name, stdout);
+    (void)std::putchar('\n');
 }
 
-// Writes the bytes under `name`; on failure reports it and leaves any earlier
-// file as it was.
-bool writeQuietly(Run& run, const char* name, const std::uint8_t* bytes, int length) {
+// Writes the bytes under `name`, which this run `wrote` already (so that it
+// needs no look to tell that it is no container); on failure reports it and
+// leaves any earlier file as it was.
+bool writeQuietly(Run& run, const char* name, const std::uint8_t* bytes, int length, bool wrote) {
     WriteFailure failure;
-    if (writeReplacing(run, name, bytes, length, failure)) {
+    if (length >= 0 &&
+        replaceFile(name, temporaryNameOf(name), bytes, length, wrote, run.containerFiles, failure)) {
         return true;
+    }
+    if (length < 0) {
+        failure = {name, "has no size"};
     }
     if (interrupted()) {
         endInterrupted();  // it was waiting for another run's file: no fault of the file
@@ -199,12 +202,12 @@ bool meetFile(Run& run, const FileReport& file, const std::uint8_t* bytes) {
     count(run, file);
     const bool given = file.state != FileState::Missing;
     if (given && !run.listing()) {
-        (void)std::printf(kCuttingFormat, file.name);
+        printCutting(file.name);
     }
     Fate fate = Fate::Stays;
-    const Kept& kept = meetCopy(run, file, bytes, fate, [&](const Kept& copy) {
+    const Kept& kept = meetCopy(run, file, bytes, fate, [&](const Kept& copy, bool wrote) {
         return run.listing() ||
-               writeQuietly(run, file.name, copy.bytes.data(), static_cast<int>(copy.bytes.size()));
+               writeQuietly(run, file.name, copy.bytes.data(), static_cast<int>(copy.bytes.size()), wrote);
     });
     printFile(run, file, given ? fate : Fate::Stays, kept);
     return given && !run.listing() && fate != Fate::NotWritten && fate != Fate::Stays;
@@ -213,7 +216,19 @@ bool meetFile(Run& run, const FileReport& file, const std::uint8_t* bytes) {
 }  // namespace
 
 void removeLeftovers(Run& run) {
-    for (DiskKind kind : {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB}) {
+    constexpr DiskKind kKinds[] = {DiskKind::ProgramDisk, DiskKind::DiskA, DiskKind::DiskB};
+    // Where this run wrote as many names as the catalogs hold, it wrote each
+    // of them, and none is left to look for.
+    std::size_t rows = 0;
+    for (DiskKind kind : kKinds) {
+        rows += catalogFor(kind).size() - 1;  // the zero-size row ends a catalog
+    }
+    const auto written = std::count_if(run.names.begin(), run.names.end(),
+                                       [](const auto& name) { return name.second.state != FileState::Missing; });
+    if (static_cast<std::size_t>(written) == rows) {
+        return;
+    }
+    for (DiskKind kind : kKinds) {
         for (const CatalogEntry& entry : catalogFor(kind)) {
             if (entry.size != 0 && run.wrote(entry.name) == nullptr) {
                 removeLeftover(temporaryNameOf(entry.name), run.containerFiles);
@@ -223,8 +238,8 @@ void removeLeftovers(Run& run) {
 }
 
 bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int length) {
-    (void)std::printf(kCuttingFormat, name);
-    return writeQuietly(run, name, bytes, length);
+    printCutting(name);
+    return writeQuietly(run, name, bytes, length, run.wrote(name) != nullptr);
 }
 
 const std::uint8_t* readRaw(Run& run, FileReport& file, int trackIndex, int c, int h, int r, int n,

@@ -143,7 +143,7 @@ Kept merged(const Kept& kept, const FileReport& file, const std::uint8_t* bytes,
 }  // namespace
 
 const Kept& meetCopy(Run& run, const FileReport& file, const std::uint8_t* bytes, Fate& fate,
-                     const std::function<bool(const Kept&)>& write) {
+                     const std::function<bool(const Kept&, bool)>& write) {
     Kept& kept = run.names.try_emplace(file.name).first->second;
     kept.kind = run.kind;
     if (file.state == FileState::Missing || bytes == nullptr) {
@@ -176,7 +176,7 @@ const Kept& meetCopy(Run& run, const FileReport& file, const std::uint8_t* bytes
     }
     // What the folder holds changes only once it is written; bytes that it
     // holds already need no writing, only their better account.
-    if (fate != Fate::NothingNew && !write(candidate)) {
+    if (fate != Fate::NothingNew && !write(candidate, kept.state != FileState::Missing)) {
         fate = Fate::NotWritten;
         return kept;
     }

@@ -61,7 +61,8 @@ inline constexpr Message kCannotEnterMessage = {
     "\x96\x8B\xE3\x81\x91\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93.\n"};
 
 inline constexpr char kUsageFormat[] = "Usage: %s [d88file]\n";
-inline constexpr char kCuttingFormat[] = "cutting ... %s\n";
-inline constexpr char kPuttingFormat[] = "putting ... %s\n";
+// Before the name of each file that a cut writes, or a put puts back.
+inline constexpr char kCuttingLine[] = "cutting ... ";
+inline constexpr char kPuttingLine[] = "putting ... ";
 
 }  // namespace d88cut

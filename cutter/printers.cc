@@ -378,7 +378,7 @@ void printPut(Run& run, const char* name, const std::vector<SectorPlace>& places
                      {"name", name},
                      {"layout", layoutObject(places)}});
     } else {
-        (void)std::printf(kPuttingFormat, name);
+        (void)std::printf("%s%s\n", kPuttingLine, name);
     }
 }
 
