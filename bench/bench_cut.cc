@@ -91,7 +91,10 @@ Layout layoutOf(const Disk& disk) {
 std::map<std::string, Bytes> prepare(Benchmark& bench, std::size_t diskCount) {
     std::vector<Disk> disks;
     for (std::size_t i = 0; i < diskCount; ++i) {
-        disks.push_back(d88test::makeKnownDisk(kindOf(i), static_cast<std::uint32_t>(i + 1)));
+        // Editions of each disk whose records are as long (their seeds 61
+        // apart) but whose bytes differ: no copy merges with the one before,
+        // and each is written in its place, the later of two alike.
+        disks.push_back(d88test::makeKnownDisk(kindOf(i), static_cast<std::uint32_t>(i % 3 + 1 + 61 * (i / 3))));
     }
     const Bytes container = d88test::buildContainer(disks);
     if (!d88test::writeFile(bench.container.string(), container)) {

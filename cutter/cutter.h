@@ -52,7 +52,7 @@ enum class Encoding { Auto, Utf8, ShiftJis };
 // would give as text lines or as JSON Lines.
 enum class Mode { Cut, List, Json };
 
-// Where a copy of a catalogued name came from: its container, by its path
+// A disk that gave copies of catalogued names: its container, by its path
 // as given and its number in the run (from 1), and its disk's number in it.
 struct Source {
     std::string container;
@@ -101,8 +101,9 @@ struct Run {
     int disk = 0;  // the number of the disk at hand, from 1
     DiskKind kind = DiskKind::ProgramDisk;  // of the known disk at hand
     Tally tally;
-    // Set when the container at hand could not be read, or a catalogued
-    // file of it could not be read whole or not written: its own status is 1.
+    // Set when the container at hand could not be read, a file of it could
+    // not be written, or a disk of it was cut off before its identification
+    // sector: its own status is 1.
     bool failed = false;
     // Set when anything failed that makes the run's status 1 whatever the
     // folder holds at its end: a container that could not be opened or read,
@@ -113,7 +114,7 @@ struct Run {
     // name that stands for one of them is ever written.
     std::vector<FileIdentity> containerFiles;
 
-    // Each copy of a catalogued name that the run met, in order.
+    // Each disk that gave the run a copy of a catalogued name, in order.
     std::vector<Source> sources;
     // What the folder holds of each catalogued name met. A name this run
     // wrote is no container, needs no second look, and has no temporary file
@@ -121,6 +122,9 @@ struct Run {
     // is cut.)
     using Names = std::map<std::string, Kept, std::less<>>;
     Names names;
+    // What the container at hand alone would give of each name, for the
+    // status of its end in JSON.
+    Names containerNames;
     // Files dropped together onto the program are cut each into the folder
     // that holds it, as one run: the folder of `names`, and the names of the
     // other folders, each kept for its folder.
@@ -199,12 +203,12 @@ const std::uint8_t* readRecord(Run& run, FileReport& file, int trackIndex, int c
 // Where the bytes `from`..`from + length` of the latest run lie, sector by
 // sector.
 std::vector<SectorPlace> placesOf(int from, int length);
-// What the folder holds of `file`'s name once this copy of it, whose bytes
-// are `bytes` (nullptr where missing), is met; `fate` tells what became of
-// the copy, and `write` writes what changed (true when written), told
-// whether the run wrote the name before.
-const Kept& meetCopy(Run& run, const FileReport& file, const std::uint8_t* bytes, Fate& fate,
-                     const std::function<bool(const Kept&, bool)>& write);
+// What `names` holds of `file`'s name once this copy of it, whose bytes are
+// `bytes` (nullptr where missing), is met; `fate` tells what became of the
+// copy, and `write` writes what changed (true when written), told whether
+// the name was held before.
+const Kept& meetCopy(Run& run, Run::Names& names, const FileReport& file, const std::uint8_t* bytes,
+                     Fate& fate, const std::function<bool(const Kept&, bool)>& write);
 // The copies that gave bytes now held, in the order met.
 std::vector<const Source*> sourcesOf(const Run& run, const Kept& kept);
 bool extractRaw(Run& run, const char* name, int trackIndex, int c, int h, int r, int n, int offset,

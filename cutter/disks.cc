@@ -313,6 +313,7 @@ int runContainer(Run& run, const char* path, const char* openPath, const char* d
     run.containerPath = path;
     run.containerReadReported = false;
     run.failed = false;
+    run.containerNames.clear();
     run.tally = {};
     run.disk = 0;
     // The container's identity is taken at once, so that no output name can
@@ -365,7 +366,10 @@ int runContainer(Run& run, const char* path, const char* openPath, const char* d
         }
         removeLeftovers(run);
     }
-    const int status = run.failed ? 1 : 0;
+    // Its own status: as a run of it alone would end.
+    const bool whole = std::all_of(run.containerNames.begin(), run.containerNames.end(),
+                                   [](const auto& name) { return name.second.state == FileState::Whole; });
+    const int status = run.failed || (run.mode == Mode::Json && !whole) ? 1 : 0;
     printContainerEnd(run, status);
     return status;
 }

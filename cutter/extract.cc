@@ -160,7 +160,6 @@ bool readFailed(Run& run, FileReport& file) {
 
 void count(Run& run, const FileReport& file) {
     ++run.tally.files[static_cast<int>(file.state)];
-    run.failed = run.failed || file.state != FileState::Whole;
 }
 
 // "cutting ... NAME" on standard output, without parsing a format for every
@@ -205,10 +204,14 @@ bool meetFile(Run& run, const FileReport& file, const std::uint8_t* bytes) {
         printCutting(file.name);
     }
     Fate fate = Fate::Stays;
-    const Kept& kept = meetCopy(run, file, bytes, fate, [&](const Kept& copy, bool wrote) {
+    const Kept& kept = meetCopy(run, run.names, file, bytes, fate, [&](const Kept& copy, bool wrote) {
         return run.listing() ||
                writeQuietly(run, file.name, copy.bytes.data(), static_cast<int>(copy.bytes.size()), wrote);
     });
+    if (run.mode == Mode::Json) {
+        Fate alone = Fate::Stays;
+        (void)meetCopy(run, run.containerNames, file, bytes, alone, [](const Kept&, bool) { return true; });
+    }
     printFile(run, file, given ? fate : Fate::Stays, kept);
     return given && !run.listing() && fate != Fate::NotWritten && fate != Fate::Stays;
 }

@@ -142,9 +142,9 @@ Kept merged(const Kept& kept, const FileReport& file, const std::uint8_t* bytes,
 
 }  // namespace
 
-const Kept& meetCopy(Run& run, const FileReport& file, const std::uint8_t* bytes, Fate& fate,
-                     const std::function<bool(const Kept&, bool)>& write) {
-    Kept& kept = run.names.try_emplace(file.name).first->second;
+const Kept& meetCopy(Run& run, Run::Names& names, const FileReport& file, const std::uint8_t* bytes,
+                     Fate& fate, const std::function<bool(const Kept&, bool)>& write) {
+    Kept& kept = names.try_emplace(file.name).first->second;
     kept.kind = run.kind;
     if (file.state == FileState::Missing || bytes == nullptr) {
         fate = Fate::Stays;
@@ -153,7 +153,11 @@ const Kept& meetCopy(Run& run, const FileReport& file, const std::uint8_t* bytes
         }
         return kept;
     }
-    run.sources.push_back({run.containerPath, run.containerIndex + 1, run.disk});
+    // Its disk is a source of the run; the disks come one after another.
+    if (run.sources.empty() || run.sources.back().containerNumber != run.containerIndex + 1 ||
+        run.sources.back().disk != run.disk) {
+        run.sources.push_back({run.containerPath, run.containerIndex + 1, run.disk});
+    }
     const int source = static_cast<int>(run.sources.size()) - 1;
     Kept candidate;
     if (kept.state == FileState::Missing) {

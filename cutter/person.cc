@@ -198,7 +198,7 @@ void printClosingLine(Run& run) {
             command += (path[0] == '-' ? " -- " : " ") + commandWord(path);
         }
         line = words(language, run.containers.size() > 1 ? "closing.none-many" : "closing.none",
-                     {{"path", run.containerPath},
+                     {{"path", run.containers.empty() ? run.containerPath : run.containers.front()},
                       {"count", std::to_string(run.containers.size())},
                       {"partly", run.containerReadReported ? words(language, "closing.partly") : ""},
                       {"command", command}});

@@ -23,7 +23,7 @@ namespace d88cut {
 namespace {
 
 constexpr const char* kNotTemporary = "is in the way of the temporary file";
-constexpr const char* kIsContainer = "is the container being read";
+constexpr const char* kIsContainer = "is a container that this run reads";
 
 bool fail(WriteFailure& failure, const std::string& path, int error) {
     failure = {path, std::strerror(error)};

@@ -18,7 +18,7 @@ namespace d88cut {
 namespace {
 
 constexpr const char* kNotTemporary = "is in the way of the temporary file";
-constexpr const char* kIsContainer = "is the container being read";
+constexpr const char* kIsContainer = "is a container that this run reads";
 
 // Names and words go between the system's UTF-16 and the tool's UTF-8 here.
 std::wstring wide(const char* utf8) {

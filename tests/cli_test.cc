@@ -791,6 +791,45 @@ TEST_F(CliTest, ReadsOfOneDisk) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "d88cut: PROG: 1024 bytes read with errors: C1 H0 R3 (data CRC error)\n"
                           "d88cut: PROG: not written: the whole copy from disk 1 stays\n");
+    // For programs, after the last container: what the run holds of each
+    // name and from which disks, the sectors no read gave clean, and the
+    // run's status. Each container's end tells it as a run of it alone.
+    Disk minaBad = badProg;
+    findSector(minaBad, 60, 3)->status = 0xB0;
+    Disk minaBadLater = badProgLater;
+    findSector(minaBadLater, 60, 3)->status = 0xB0;
+    ASSERT_TRUE(writeFile((dir / "a.d88").string(), buildContainer({minaBad})));
+    ASSERT_TRUE(writeFile((dir / "b.d88").string(), buildContainer({minaBadLater})));
+    result = runTool(dir.path(), {"--json", "a.d88", "b.d88"});
+    EXPECT_EQ(result.status, 1);
+    std::vector<nlohmann::json> ends;
+    std::map<std::string, nlohmann::json> results;
+    nlohmann::json summary;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json object = nlohmann::json::parse(line);
+        if (object.at("type") == "end") {
+            ends.push_back(object.at("data").at("status"));
+        } else if (object.at("type") == "result") {
+            results[object.at("data").at("name")] = object.at("data");
+        } else if (object.at("type") == "summary") {
+            summary = object.at("data");
+        }
+    }
+    EXPECT_EQ(ends, (std::vector<nlohmann::json>{1, 1}));
+    EXPECT_EQ(results["PROG"], nlohmann::json::parse(
+        R"({"name":"PROG","state":"whole","size":20480,"from":[{"container":1,"disk":1},{"container":2,"disk":1}],"sectors":[]})"));
+    EXPECT_EQ(results["QXMINA"].at("state"), "damaged");
+    EXPECT_EQ(results["QXMINA"].at("from"), nlohmann::json::parse(R"([{"container":1,"disk":1}])"));
+    EXPECT_EQ(results["QXMINA"].at("sectors"), nlohmann::json::parse(
+        R"([{"c":30,"h":0,"r":3,"problem":"data CRC error","code":"data_crc_error","value":null}])"));
+    EXPECT_EQ(summary, nlohmann::json::parse(
+        R"({"status":1,"containers":2,"files":{"whole":13,"damaged":1,"incomplete":0,"missing":0}})"));
+    // Two reads in one container that merge whole: its end, as the summary, 0.
+    ASSERT_TRUE(writeFile((dir / "a.d88").string(), buildContainer({badProg, badProgLater})));
+    result = runTool(dir.path(), {"--json", "a.d88"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find(R"({"type":"end","data":{"container":1,"status":0,)"), std::string::npos);
     // On a terminal the closing line counts the 14 names that the folder
     // holds, though a later read lacked one.
     const bool foreign = std::getenv("D88CUT_COMMAND") != nullptr;  // it writes to no terminal here
@@ -1525,8 +1564,13 @@ TEST_F(CliTest, ContainerIsNeverOverwritten) {
         std::function<void(const fs::path&)> links;
         std::vector<std::string> refused;
         std::string into = {};  // the output folder given with -C, if any
+        std::string before = {};  // a container given before it, a copy of it
     } cases[] = {
         {"named like an output", "PROG", "PROG", {}, {"PROG"}},
+        // Several containers are one run: none is written over, also before
+        // its turn comes.
+        {"a later container named like a file of an earlier one", "PROG", "PROG", {}, {"PROG", "PROG"},
+         "", "c.d88"},
         {"spelt another way", "PROG", "", {}, {"PROG"}},
         {"cut into its folder", "in/PROG", "in/PROG", {}, {"PROG"}, "in"},
         {"hard and symbolic links",
@@ -1549,9 +1593,15 @@ TEST_F(CliTest, ContainerIsNeverOverwritten) {
         if (c.argument.empty()) {
             c.argument = "./../" + dir.path().filename().string() + "/PROG";
         }
-        const RunResult result =
-            runTool(dir.path(), c.into.empty() ? std::vector<std::string>{c.argument}
-                                               : std::vector<std::string>{"-C", c.into, c.argument});
+        std::vector<std::string> args = {c.argument};
+        if (!c.before.empty()) {
+            ASSERT_TRUE(writeFile((dir / c.before).string(), container));
+            args.insert(args.begin(), c.before);
+        }
+        if (!c.into.empty()) {
+            args.insert(args.begin(), {"-C", c.into});
+        }
+        const RunResult result = runTool(dir.path(), args);
         EXPECT_EQ(result.status, 1);
         std::string err;
         for (const std::string& name : c.refused) {
@@ -1561,7 +1611,7 @@ TEST_F(CliTest, ContainerIsNeverOverwritten) {
         }
         EXPECT_EQ(result.err, err);
         EXPECT_EQ(fileBytes(dir / c.file), container);
-        EXPECT_EQ(listDir(out).size(), 14u + (c.refused.front() == "PROG" ? 0 : 1));
+        EXPECT_EQ(listDir(out).size(), 14u + (c.refused.front() == "PROG" ? 0 : 1) + (c.before.empty() ? 0 : 1));
     }
 }
 
@@ -1602,7 +1652,7 @@ TEST_F(CliTest, ContainerIsRefusedForEveryDisk) {
     fs::create_hard_link(dir_ / "c.d88", dir_ / "FAN1");
     const RunResult result = runTool(dir_.path(), {"-v", "c.d88"});
     EXPECT_EQ(result.status, 1);
-    const std::string why = "d88cut: FAN1: is the container being read\n";
+    const std::string why = "d88cut: FAN1: is a container that this run reads\n";
     EXPECT_EQ(result.err, "FAN1" + kCannotWrite + why + "FAN1" + kCannotWrite + why);
     EXPECT_EQ(fileBytes(dir_ / "c.d88"), container);
     EXPECT_EQ(fileBytes(dir_ / "FAN1"), container);

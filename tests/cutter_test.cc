@@ -129,7 +129,7 @@ TEST_F(ExtractTest, Records) {
         open(disk);
         EXPECT_EQ(d88cut::extractRecord(run_, "REC", 10, 5, 0, 2, c.offset, 2048), c.written);
         EXPECT_EQ(capturedStdout(), c.written ? "cutting ... REC\n" : "");
-        EXPECT_EQ(run_.failed, !whole);
+        EXPECT_EQ(run_.status(), whole ? 0 : 1);
         if (!c.written) {
             EXPECT_FALSE(fs::exists("REC"));
             continue;
@@ -148,7 +148,7 @@ TEST_F(ExtractTest, RecordWhoseSectorIsMissing) {
     open(disk);
     EXPECT_FALSE(d88cut::extractRecord(run_, "REC", 10, 5, 0, 1, 0, 1024));
     EXPECT_FALSE(fs::exists("REC"));
-    EXPECT_TRUE(run_.failed);
+    EXPECT_EQ(run_.status(), 1);
 }
 
 // A run that is short by part of a sector: the bytes that sector did copy
