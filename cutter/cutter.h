@@ -62,12 +62,14 @@ struct Source {
 
 // What the folder holds of a catalogued name (in a listing: would hold):
 // the best bytes that the run has seen of it, each with how well it was
-// given and by which copy (an index into Run::sources, -1 where lost).
+// given (none where every byte was given clean) and by which disk (an index
+// into Run::sources, -1 where lost; none where all came from `source`).
 struct Kept {
     FileState state = FileState::Missing;  // missing: nothing
     std::vector<std::uint8_t> bytes;
     std::vector<Given> given;
     std::vector<int> from;
+    int source = -1;
     // The sectors that no copy gave clean, and the kind of disk they are on.
     std::vector<SectorProblem> sectors;
     DiskKind kind = DiskKind::ProgramDisk;

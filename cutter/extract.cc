@@ -5,6 +5,7 @@
 // listing describes it.
 #include <algorithm>
 #include <cstdio>
+#include <span>
 #include <string>
 
 #include "cutter/cutter.h"
@@ -106,17 +107,19 @@ namespace {
 void account(FileReport& file, int from, int length) {
     file.size = length;
     file.layout = placesOf(from, length);
-    file.given.assign(static_cast<std::size_t>(length), Given::Lost);
+    file.given.clear();
+    file.read = 0;
+    file.readWithErrors = 0;
+    const std::span<const d88::RunStep> steps = diskImage.lastRun();
     int at = 0;
-    for (const d88::RunStep& step : diskImage.lastRun()) {
+    for (const d88::RunStep& step : steps) {
         const int low = std::max(at, from);
         const int high = std::min(at + step.chunk, from + length);
         const int givenTo = std::min(at + step.copied, high);
         const bool flagged = d88::isFlagged(step.status) && step.miss == d88::Miss::None;
         if (low < high) {
-            for (int i = low; i < givenTo; ++i) {
-                file.given[static_cast<std::size_t>(i - from)] = flagged ? Given::Flagged : Given::Clean;
-            }
+            file.read += std::max(givenTo - low, 0);
+            file.readWithErrors += flagged ? std::max(givenTo - low, 0) : 0;
             if (step.status == kStatusDeletedData && step.miss == d88::Miss::None) {
                 file.deleted.push_back({step.c, step.h, step.r});
             }
@@ -139,13 +142,25 @@ void account(FileReport& file, int from, int length) {
         }
         at += step.chunk;
     }
-    file.read = static_cast<int>(std::count_if(file.given.begin(), file.given.end(),
-                                               [](Given given) { return given != Given::Lost; }));
-    file.readWithErrors =
-        static_cast<int>(std::count(file.given.begin(), file.given.end(), Given::Flagged));
     file.state = file.read < length        ? FileState::Incomplete
                  : file.readWithErrors > 0 ? FileState::Damaged
                                            : FileState::Whole;
+    if (file.state == FileState::Whole) {
+        return;  // every byte clean: no account byte by byte
+    }
+    // Byte by byte, where some were not given clean; those past the run are lost.
+    file.given.assign(static_cast<std::size_t>(length), Given::Lost);
+    at = 0;
+    for (const d88::RunStep& step : steps) {
+        const int low = std::max(at, from);
+        const int givenTo = std::min(at + step.copied, from + length);
+        if (low < givenTo) {
+            const bool flagged = d88::isFlagged(step.status) && step.miss == d88::Miss::None;
+            std::fill(file.given.begin() + (low - from), file.given.begin() + (givenTo - from),
+                      flagged ? Given::Flagged : Given::Clean);
+        }
+        at += step.chunk;
+    }
 }
 
 // True when a read or seek of the container failed in the latest run: what
@@ -247,7 +262,7 @@ bool writeOutputFile(Run& run, const char* name, const std::uint8_t* bytes, int 
 
 const std::uint8_t* readRaw(Run& run, FileReport& file, int trackIndex, int c, int h, int r, int n,
                             int offset, int size) {
-    zeroBuffer(0, offset + size);
+    // The run fills each chunk, with zero bytes where its sector gave none.
     (void)diskImage.readRun(trackIndex, c, h, r, n, SectorBuffer.data(), offset + size,
                             d88::RunMode::ReadOn);
     // Bytes that a failing read left are never written over a file.
@@ -265,8 +280,10 @@ const std::uint8_t* readRaw(Run& run, FileReport& file, int trackIndex, int c, i
 
 const std::uint8_t* readRecord(Run& run, FileReport& file, int trackIndex, int c, int h, int r,
                                int offset, int size) {
+    // The run fills each chunk, with zero bytes where its sector gave none;
+    // what lies past it is zero too.
     const int zeroed = std::max(size, offset + kRecordHeaderSize);
-    zeroBuffer(0, zeroed);
+    zeroBuffer(size, zeroed);
     (void)diskImage.readRun(trackIndex, c, h, r, kSizeCode, SectorBuffer.data(), size,
                             d88::RunMode::ReadOn);
     if (readFailed(run, file)) {

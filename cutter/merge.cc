@@ -27,8 +27,17 @@ int rank(FileState state) {
     return 0;
 }
 
-std::size_t cleanBytes(const std::vector<Given>& given) {
-    return static_cast<std::size_t>(std::count(given.begin(), given.end(), Given::Clean));
+// The bytes given clean of `size` bytes so given.
+std::size_t cleanBytes(const std::vector<Given>& given, std::size_t size) {
+    return given.empty() ? size : static_cast<std::size_t>(std::count(given.begin(), given.end(), Given::Clean));
+}
+
+// The disk that gave byte `i` of what is kept, or -1.
+int fromAt(const Kept& kept, std::size_t i) {
+    if (!kept.from.empty()) {
+        return kept.from[i];
+    }
+    return givenAt(kept.given, i) == Given::Lost ? -1 : kept.source;
 }
 
 // The state of bytes given so: a file of no bytes at all is whole.
@@ -37,7 +46,7 @@ FileState stateOf(const std::vector<Given>& given) {
     if (lost > 0) {
         return lost == std::ssize(given) ? FileState::Missing : FileState::Incomplete;
     }
-    return cleanBytes(given) < given.size() ? FileState::Damaged : FileState::Whole;
+    return cleanBytes(given, given.size()) < given.size() ? FileState::Damaged : FileState::Whole;
 }
 
 bool sameSector(const SectorProblem& a, const SectorProblem& b) {
@@ -63,9 +72,7 @@ Kept keptAlone(const FileReport& file, const std::uint8_t* bytes, int source, Di
     kept.kind = kind;
     kept.bytes.assign(bytes, bytes + file.size);
     kept.given = file.given;
-    kept.from.resize(file.given.size());
-    std::transform(file.given.begin(), file.given.end(), kept.from.begin(),
-                   [source](Given given) { return given == Given::Lost ? -1 : source; });
+    kept.source = source;
     kept.sectors = file.sectors;
     return kept;
 }
@@ -76,8 +83,11 @@ bool agrees(const Kept& kept, const FileReport& file, const std::uint8_t* bytes)
     if (kept.bytes.size() != static_cast<std::size_t>(file.size)) {
         return false;
     }
+    if (kept.given.empty() && file.given.empty()) {
+        return std::equal(kept.bytes.begin(), kept.bytes.end(), bytes);
+    }
     for (std::size_t i = 0; i < kept.bytes.size(); ++i) {
-        if (kept.given[i] == Given::Clean && file.given[i] == Given::Clean &&
+        if (givenAt(kept.given, i) == Given::Clean && givenAt(file.given, i) == Given::Clean &&
             kept.bytes[i] != bytes[i]) {
             return false;
         }
@@ -114,10 +124,16 @@ bool stillFails(const Kept& merged, const SectorProblem& sector, int source, int
 // best, the kept one where both gave it alike.
 Kept merged(const Kept& kept, const FileReport& file, const std::uint8_t* bytes, int source) {
     Kept result = kept;
-    for (std::size_t i = 0; i < result.bytes.size(); ++i) {
-        if (file.given[i] > result.given[i]) {
+    const std::size_t size = result.bytes.size();
+    result.from.resize(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        result.from[i] = fromAt(kept, i);
+    }
+    result.given.resize(size, Given::Clean);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (givenAt(file.given, i) > result.given[i]) {
             result.bytes[i] = bytes[i];
-            result.given[i] = file.given[i];
+            result.given[i] = givenAt(file.given, i);
             result.from[i] = source;
         }
     }
@@ -125,7 +141,7 @@ Kept merged(const Kept& kept, const FileReport& file, const std::uint8_t* bytes,
     // Each sector that still fails, told as the copy whose bytes stand there.
     result.sectors.clear();
     for (const SectorProblem& sector : kept.sectors) {
-        const int from = sector.at < std::ssize(kept.from) ? kept.from[static_cast<std::size_t>(sector.at)] : -1;
+        const int from = sector.at < std::ssize(kept.bytes) ? fromAt(kept, static_cast<std::size_t>(sector.at)) : -1;
         if (stillFails(result, sector, from, source, file.sectors)) {
             result.sectors.push_back(sector);
         }
@@ -170,7 +186,8 @@ const Kept& meetCopy(Run& run, Run::Names& names, const FileReport& file, const 
     } else {
         const bool better = rank(file.state) != rank(kept.state)
                                 ? rank(file.state) > rank(kept.state)
-                                : cleanBytes(file.given) >= cleanBytes(kept.given);
+                                : cleanBytes(file.given, static_cast<std::size_t>(file.size)) >=
+                                      cleanBytes(kept.given, kept.bytes.size());
         if (!better) {
             fate = Fate::Stays;
             return kept;
@@ -190,6 +207,9 @@ const Kept& meetCopy(Run& run, Run::Names& names, const FileReport& file, const 
 
 std::vector<const Source*> sourcesOf(const Run& run, const Kept& kept) {
     std::vector<int> indices(kept.from.begin(), kept.from.end());
+    if (kept.from.empty() && kept.state != FileState::Missing) {
+        indices.push_back(kept.source);
+    }
     std::sort(indices.begin(), indices.end());
     indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
     std::vector<const Source*> sources;

@@ -130,6 +130,9 @@ Language Run::language(std::FILE* stream) {
 }
 
 void tellFile(Run& run, const FileReport& file, Fate fate, const Kept& kept) {
+    if (!run.verbose && !run.toPerson()) {
+        return;  // nobody is told why
+    }
     const Language language = run.language(stderr);
     if (file.state != FileState::Whole) {
         explain(run, file.name, whyNotWhole(language, file));

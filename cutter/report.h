@@ -83,6 +83,11 @@ enum class Cause {
 // How a byte of a file was given by a copy, worst first: not at all, from a
 // sector that the drive flagged, or clean.
 enum class Given : std::uint8_t { Lost, Flagged, Clean };
+// Byte `i` of an account byte by byte that holds none where every byte was
+// given clean.
+inline Given givenAt(const std::vector<Given>& given, std::size_t i) {
+    return given.empty() ? Given::Clean : given[i];
+}
 
 struct FileReport {
     int disk = 0;  // the number of its disk in the container, from 1
@@ -95,7 +100,8 @@ struct FileReport {
     std::vector<SectorId> deleted;
     Cause cause = Cause::None;
     int readFor = 0;  // RecordLong: the bytes that the catalog reads for the record
-    std::vector<Given> given;  // byte by byte, `size` of them
+    // Byte by byte, `size` of them; none where every byte was given clean.
+    std::vector<Given> given;
     std::vector<SectorPlace> layout;  // the sectors it lies in, in order
 };
 
