@@ -1166,6 +1166,7 @@ TEST_F(CliTest, JsonTellsWhatTheListingTells) {
     unknown.name = kShiftJisName;
     unknown.writeProtect = 0x10;
     findSector(disks[0], 2, 3)->status = 0xB0;    // PROG damaged
+    findSector(disks[0], 46, 3)->status = 0x10;   // FAN1 whole, from a sector of deleted data
     putRecord(disks[0], 59, 1, 0, 0x0041, 6000);  // QXED01 incomplete and damaged
     findSector(disks[0], 59, 1)->status = 0xF0;
     disks[0].tracks[59].erase(disks[0].tracks[59].begin() + 2);
@@ -1202,6 +1203,8 @@ TEST_F(CliTest, JsonTellsWhatTheListingTells) {
         R"({"type":"file","data":{"container":2,"disk":2,"name":"PROG","size":20480,"state":"damaged",)"
         R"("read":20480,"read_with_errors":1024,"sectors":[{"c":1,"h":0,"r":3,)"
         R"("problem":"data CRC error","code":"data_crc_error","value":null}],"deleted_data":[]}})",
+        R"({"type":"file","data":{"container":2,"disk":2,"name":"FAN1","size":490,"state":"whole",)"
+        R"("read":490,"read_with_errors":0,"sectors":[],"deleted_data":[{"c":23,"h":0,"r":3}]}})",
         R"({"type":"file","data":{"container":2,"disk":2,"name":"QXED01","size":6000,"state":"incomplete",)"
         R"("read":4976,"read_with_errors":1024,"sectors":[{"c":29,"h":1,"r":1,)"
         R"("problem":"no data mark","code":"no_data_mark","value":null},{"c":29,"h":1,"r":3,)"

@@ -72,6 +72,11 @@ TEST_F(ImageTest, ScanCountsDiskImages) {
         {"size beyond 2^31 ends the scan", negativeSize, 1},
         // A size below a header's own: read as the rest of the file, and last.
         {"disk size 0 is read to the end", sizeZero, 1},
+        // A file that is no container: its bytes at 0x1C say a size past its
+        // end (one disk image, cut short) or below a header's (read to the end).
+        {"a text file", [] { std::string text;
+                             while (text.size() < 5000) { text += "Not a disk image, but a letter. "; }
+                             return Bytes(text.begin(), text.end()); }(), 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
