@@ -292,6 +292,8 @@ function verdict(entry) {
   const container = entry.listed;
   const known = container.disks.filter((disk) => disk.known);
   if (known.length === 0) {
+    const early = container.disks.find((disk) => disk.reason_code === 'ends_before_identification');
+    if (early) return ['failed', say('verdict.endsEarly', { number: early.number })];
     if (notRead(container) || container.end?.status) return ['failed', say('verdict.notReadable')];
     return ['none', say(entry.size === 0 ? 'verdict.empty' : 'verdict.noKnownDisk')];
   }
