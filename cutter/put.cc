@@ -275,7 +275,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
     for (const Put& put : puts) {
         auto byte = put.bytes->begin();
         for (const SectorPlace& place : put.places) {
-            std::copy_n(byte, place.length, image.begin() + place.data + place.from);
+            std::copy_n(byte, place.length, image.begin() + static_cast<std::ptrdiff_t>(place.data + place.from));
             image[static_cast<std::size_t>(place.data - d88::kSectorHeaderSize + d88::kStatusOffset)] = kStatusClean;
             byte += place.length;
         }
