@@ -705,8 +705,8 @@ TEST_F(CliTest, FlaggedAndFailingSectors) {
             c.file.empty() ? "" : c.file + (c.listed == " missing" ? kCannotRead : kIncomplete);
         for (ExpectedFile& file : expectedFiles(disk, DiskKind::ProgramDisk)) {
             const bool failed = file.name == c.file;
-            listing += "  " + file.name +
-                       (failed ? c.listed : " " + std::to_string(file.bytes.size())) + "\n";
+            const std::string size = std::to_string(file.bytes.size());
+            listing += "  " + file.name + (failed ? c.listed : " " + size) + "\n";
             if (failed && c.listed == " missing") {
                 EXPECT_FALSE(fs::exists(dir / file.name));
                 continue;
@@ -941,8 +941,9 @@ TEST_F(CliTest, JsonTellsWhatTheListingTells) {
         R"("read":2048,"read_with_errors":1024,"sectors":[{"c":29,"h":1,"r":1,)"
         R"("problem":"no data mark","code":"no_data_mark"},{"c":29,"h":1,"r":3,)"
         R"("problem":"not on the disk","code":"not_on_disk"}]}})",
-        R"({"type":"file","data":{"disk":2,"name":"QXMINA","size":null,"state":"missing","read":0,)"
-        R"("read_with_errors":0,"sectors":[{"c":30,"h":0,"r":3,"problem":"not on the disk"}]}})",
+        R"({"type":"file","data":{"disk":2,"name":"QXMINA","size":null,"state":"missing",)"
+        R"("read":0,"read_with_errors":0,"sectors":[{"c":30,"h":0,"r":3,)"
+        R"("problem":"not on the disk"}]}})",
         R"({"type":"note","data":{"kind":"cannot_open","reason":"No such file or directory"}})"};
     for (const char* expected : shownInJsonAlone) {
         bool found = false;
