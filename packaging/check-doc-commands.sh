@@ -39,10 +39,10 @@ as_written=0 nearer=0 elsewhere=0 skipped=0 failed=0
 nearest() {
   run=$(sed 's/[[:space:]]#.*$//; s/[[:space:]]*$//' <<<"$1") note=
   case $run in
-    "cmake --workflow --preset dev" | "cmake --workflow --preset asan" | \
-      "cmake --workflow --preset fuzz" | "cmake --workflow --preset web" | \
-      "node --test web/page.test.mjs" | packaging/check-packages.sh | \
-      packaging/test-under-wine.sh)
+    "cmake --workflow --preset full" | "cmake --workflow --preset libcxx" | \
+      "cmake --workflow --preset asan" | "cmake --workflow --preset fuzz" | \
+      "cmake --workflow --preset web" | "node --test web/page.test.mjs" | \
+      packaging/check-packages.sh | packaging/test-under-wine.sh | packaging/check-doc-sizes.sh)
       run='' note="run by .ci/run, not twice" ;;
     packaging/check-doc-commands.sh)
       run='' note="this script, not again" ;;

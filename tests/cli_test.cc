@@ -980,8 +980,8 @@ TEST_F(CliTest, FlaggedAndFailingSectors) {
             c.file.empty() ? "" : c.file + (c.listed == " missing" ? kCannotRead : kIncomplete);
         for (ExpectedFile& file : expectedFiles(disk, DiskKind::ProgramDisk)) {
             const bool failed = file.name == c.file;
-            listing += "  " + file.name +
-                       (failed ? c.listed : " " + std::to_string(file.bytes.size())) + "\n";
+            const std::string size = std::to_string(file.bytes.size());
+            listing += "  " + file.name + (failed ? c.listed : " " + size) + "\n";
             if (failed && c.listed == " missing") {
                 EXPECT_FALSE(fs::exists(dir / file.name));
                 continue;

@@ -118,7 +118,8 @@ TEST_F(ExtractTest, Records) {
         (void)d88cut::extractRecord(run_, "REC", 10, 5, 0, 2, c.offset, 2048);
         EXPECT_EQ(capturedStdout(), "  REC" + c.listed + "\n");
         // A whole record names no failing sector, not even the one after it.
-        const bool whole = c.listed == " " + std::to_string(c.length);
+        const std::string length = std::to_string(c.length);
+        const bool whole = c.listed == " " + length;
         run_ = {};
         run_.mode = d88cut::Mode::Json;
         open(disk);
