@@ -6,6 +6,7 @@
 // put when cut.
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <map>
