@@ -188,14 +188,15 @@ bool givesBack(Run& run, const char* newPath, const std::vector<Put>& puts, std:
     return !containerReadFailed(run);
 }
 
-// The temporary file of the new container: beside it, named after it.
+// The temporary file of the new container: beside it, named after it (in
+// the current folder of its drive where it is named so, as "C:new.d88").
 std::string temporaryFor(const char* path) {
     const std::filesystem::path name = pathOf(path);
-    const std::u8string folder = name.parent_path().u8string();
-    const std::u8string file = name.filename().u8string();
-    std::string temporary(folder.begin(), folder.end());
-    temporary += temporary.empty() ? "." : "/.";
-    return temporary.append(file.begin(), file.end()).append(".d88cut");
+    std::filesystem::path file(u8".");
+    file += name.filename();
+    file += u8".d88cut";
+    const std::u8string temporary = (name.parent_path() / file).u8string();
+    return {temporary.begin(), temporary.end()};
 }
 
 }  // namespace
