@@ -236,6 +236,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
             continue;
         }
         run.disk = index + 1;
+        run.knownDisk = true;
         disks.emplace_back(run.disk, kind);
         for (const CatalogEntry& entry : catalogFor(kind)) {
             if (entry.size == 0) {
@@ -246,6 +247,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
                 found = files.try_emplace(entry.name).first;
                 if (!readFolderFile(folder, entry.name, found->second)) {
                     refuse(run, entry.name, {"cannot_read", "put.cannot-read", {}});
+                    ++run.putRefused;
                     continue;
                 }
             }
@@ -258,6 +260,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
             }
             if (const Refusal refusal = plan(run, kind, put); refusal.code != nullptr) {
                 refuse(run, entry.name, refusal);
+                ++run.putRefused;
                 continue;
             }
             puts.push_back(std::move(put));
@@ -271,7 +274,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
     // The new container is never the one read, however it is named.
     if (FileIdentity target; identifyPath(newPath, target) && target.device == identity.device &&
                              target.number == identity.number) {
-        refuse(run, newPath, {"is_container", "put.is-container", {}});
+        refuse(run, newPath, {"is_container", "put.is-container", {}, "put.not-written"});
         return 1;
     }
     for (const Put& put : puts) {
