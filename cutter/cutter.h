@@ -138,7 +138,8 @@ struct Run {
     int containersCut = 0;  // whose folder was entered and disks were cut
     // Putting files back into a copy of the container, not cutting: the new
     // container, the files put into it once it is written, and the files
-    // refused, for which nothing is written.
+    // refused, for which nothing is written (each name counted once, however
+    // many disks it went into).
     bool putting = false;
     std::string newContainer;
     int putCount = -1;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -230,6 +231,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
     std::map<std::string, std::optional<Bytes>, std::less<>> files;
     std::vector<Put> puts;
     std::vector<std::pair<int, DiskKind>> disks;
+    std::set<std::string_view> refused;  // names, each counted once however many disks
     for (int index = 0; index < diskImage.diskCount(); ++index) {
         DiskKind kind = DiskKind::ProgramDisk;
         if (!identifyDisk(index, kind)) {
@@ -247,7 +249,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
                 found = files.try_emplace(entry.name).first;
                 if (!readFolderFile(folder, entry.name, found->second)) {
                     refuse(run, entry.name, {"cannot_read", "put.cannot-read", {}});
-                    ++run.putRefused;
+                    refused.insert(entry.name);
                     continue;
                 }
             }
@@ -260,12 +262,13 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
             }
             if (const Refusal refusal = plan(run, kind, put); refusal.code != nullptr) {
                 refuse(run, entry.name, refusal);
-                ++run.putRefused;
+                refused.insert(entry.name);
                 continue;
             }
             puts.push_back(std::move(put));
         }
     }
+    run.putRefused = static_cast<int>(refused.size());
     const bool readFailed = containerReadFailed(run);
     (void)diskImage.open(nullptr);
     if (readFailed || run.runFailed) {
@@ -312,7 +315,11 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
         refuse(run, missing.empty() ? newPath : missing, {"not_given_back", "put.not-given-back", {{"path", newPath}}});
         return 1;
     }
-    run.putCount = static_cast<int>(puts.size());
+    std::set<std::string_view> names;
+    for (const Put& put : puts) {
+        names.insert(put.entry->name);
+    }
+    run.putCount = static_cast<int>(names.size());
     return 0;
 }
 

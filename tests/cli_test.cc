@@ -368,6 +368,8 @@ TEST_F(CliTest, TerminalShowsUtf8) {
     }
     ASSERT_TRUE(writeFile((dir_ / "put" / "PROG").string(), Bytes(20480, 1)));
     ASSERT_TRUE(writeFile((dir_ / "refused" / "PROG").string(), Bytes(3, 1)));
+    ASSERT_TRUE(writeFile((dir_ / "twice.d88").string(), buildContainer({makeKnownDisk(DiskKind::ProgramDisk, 1),
+                                                                          makeKnownDisk(DiskKind::ProgramDisk, 1)})));
     const std::string utf8Recognised = "DISK A\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
     const std::string utf8CannotEnter = "none: \xE3\x83\x87\xE3\x82\xA3\xE3\x83\xAC";
     const std::string usage =
@@ -457,6 +459,9 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         {"C", "--put new.d88 -C refused c.d88",
          "d88cut: PROG: not put: is 3 bytes, not the 20480 bytes that the catalog gives it\r\n"
          "d88cut: 1 file refused, so none is put: new.d88 is not written\r\n", 1},
+        // A file counts once, however many reads of its disk it goes into.
+        {"C", "--put new.d88 -C put twice.d88", "d88cut: 1 file put into new.d88\r\n"},
+        {"C", "--put new.d88 -C refused twice.d88", "d88cut: 1 file refused, so none is put: new.d88 is not written\r\n", 1},
         // A file whose first read fails: the process's memory, unmapped at 0.
         {"C", "/proc/self/mem",
          "d88cut: no known disk in /proc/self/mem, as far as it could be read; see why with: "
