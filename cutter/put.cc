@@ -167,8 +167,10 @@ void refuse(Run& run, const std::string& name, const Refusal& refusal) {
 }
 
 // True when a cut of the new container gives every file put: each, read
-// from the disk it was put into, whole and equal to the file.
+// from the disk it was put into, whole and equal to the file. Else `missing`
+// names the first that is not, and the run's disk is its disk.
 bool givesBack(Run& run, const char* newPath, const std::vector<Put>& puts, std::string& missing) {
+    run.disk = 0;
     if (!openContainer(diskImage, newPath)) {
         return false;
     }
@@ -181,6 +183,7 @@ bool givesBack(Run& run, const char* newPath, const std::vector<Put>& puts, std:
             file.size != static_cast<int>(put.bytes->size()) ||
             !std::equal(put.bytes->begin(), put.bytes->end(), bytes)) {
             missing = put.entry->name;
+            run.disk = put.disk;
             (void)diskImage.open(nullptr);
             return false;
         }
@@ -275,6 +278,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
         return 1;
     }
     // The new container is never the one read, however it is named.
+    run.disk = 0;
     if (FileIdentity target; identifyPath(newPath, target) && target.device == identity.device &&
                              target.number == identity.number) {
         refuse(run, newPath, {"is_container", "put.is-container", {}, "put.not-written"});

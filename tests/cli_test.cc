@@ -1862,17 +1862,29 @@ TEST_F(CliTest, PutsFilesBack) {
         EXPECT_EQ(result.err, std::string("d88cut: ") + name + ": not written: is the container that this run reads\n");
         EXPECT_EQ(fileBytes(dir / "c.d88"), container);
     }
-    // For other tools, the JSON listing tells where each file lies.
-    const RunResult json = runTool(dir.path(), {"--json", "c.d88"});
-    std::istringstream lines(json.out);
-    for (std::string line; std::getline(lines, line);) {
-        const nlohmann::json object = nlohmann::json::parse(line);
-        if (object.at("type") == "file" && object.at("data").at("name") == "PROG") {
-            const nlohmann::json& layout = object.at("data").at("layout");
-            ASSERT_EQ(layout.size(), 20u);
-            EXPECT_EQ(layout[7], nlohmann::json({{"c", 1}, {"h", 0}, {"r", 3}, {"position", sectorDataAt(container, 0, 2, 3)}, {"length", 1024}}));
+    // For other tools, the JSON listing tells where each file lies, and a
+    // put where it went; a refusal of the new container is no disk's.
+    const auto objects = [&](const std::vector<std::string>& args) {
+        std::map<std::string, nlohmann::json> found;
+        std::istringstream lines(runTool(dir.path(), args).out);
+        for (std::string line; std::getline(lines, line);) {
+            const nlohmann::json object = nlohmann::json::parse(line);
+            const nlohmann::json& data = object.at("data");
+            found[object.at("type").get<std::string>() + (data.contains("name") ? " " + data.at("name").dump() : "")] = data;
         }
-    }
+        return found;
+    };
+    const nlohmann::json layout = objects({"--json", "c.d88"}).at("file \"PROG\"").at("layout");
+    ASSERT_EQ(layout.size(), 20u);
+    EXPECT_EQ(layout[7], nlohmann::json({{"c", 1}, {"h", 0}, {"r", 3}, {"position", sectorDataAt(container, 0, 2, 3)}, {"length", 1024}}));
+    std::map<std::string, nlohmann::json> put = objects({"--json", "--put", "new.d88", "c.d88"});
+    EXPECT_EQ(put.at("put \"PROG\"").at("layout"), layout);
+    EXPECT_EQ(put.at("summary"), nlohmann::json({{"status", 0}, {"put", 1}}));
+    put = objects({"--json", "--put", "c.d88", "c.d88"});
+    EXPECT_EQ(put.at("refused {\"text\":\"c.d88\"}"),
+              nlohmann::json::parse(R"({"container":1,"disk":null,"name":{"text":"c.d88"},"code":"is_container",)"
+                                    R"("values":{},"reason":"is the container that this run reads"})"));
+    EXPECT_EQ(put.at("summary"), nlohmann::json({{"status", 1}, {"put", 0}}));
 }
 
 TEST_F(CliTest, RealImagesAreNotRecognised) {
