@@ -137,10 +137,13 @@ struct Run {
     std::optional<std::string> directoryEntered;  // the output folder, once entered
     int containersCut = 0;  // whose folder was entered and disks were cut
     // Putting files back into a copy of the container, not cutting: the new
-    // container, and the files put into it once it is written.
+    // container, the files put into it once it is written, and the files
+    // refused, for which nothing is written (each name counted once, however
+    // many disks it went into).
     bool putting = false;
     std::string newContainer;
     int putCount = -1;
+    int putRefused = 0;
     // What standard output and standard error show text on, asked once.
     std::optional<Screen> screens[2];
     // True in a console of the tool's own, which closes when the tool ends:

@@ -159,11 +159,20 @@ void tellContainer(Run& run, const char* key,
 void printClosingLine(Run& run) {
     const Language language = run.language(stderr);
     if (run.putting) {
-        if (run.putCount >= 0) {
+        // How many files went into the new container, or were refused so
+        // that it was not written.
+        const char* key = run.putRefused > 0 ? "put.closing-refused"
+                          : run.putCount < 0  ? nullptr
+                          : !run.knownDisk    ? "put.closing-no-disk"
+                          : run.putCount > 0  ? "put.closing"
+                                              : "put.closing-none";
+        if (key != nullptr) {
+            const int count = run.putRefused > 0 ? run.putRefused : run.putCount;
             tell(run, "d88cut: " +
-                          words(language, run.putCount > 0 ? "put.closing" : "put.closing-none",
-                                {{"files", files(language, static_cast<std::size_t>(run.putCount))},
-                                 {"path", run.newContainer}}) +
+                          words(language, key,
+                                {{"files", files(language, static_cast<std::size_t>(count))},
+                                 {"path", run.newContainer},
+                                 {"container", run.containerPath}}) +
                           "\n");
         }
         return;

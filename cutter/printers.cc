@@ -397,7 +397,7 @@ void printRefusal(Run& run, const std::string& name, const Refusal& refusal) {
                          {"reason", words(Language::English, refusal.key, refusal.values)}});
     }
     tell(run, "d88cut: " + name + ": " +
-                  words(run.language(stderr), "put.refused",
+                  words(run.language(stderr), refusal.frame,
                         {{"reason", words(run.language(stderr), refusal.key, refusal.values)}}) +
                   "\n");
 }

@@ -6,10 +6,12 @@
 // put when cut.
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -165,8 +167,10 @@ void refuse(Run& run, const std::string& name, const Refusal& refusal) {
 }
 
 // True when a cut of the new container gives every file put: each, read
-// from the disk it was put into, whole and equal to the file.
+// from the disk it was put into, whole and equal to the file. Else `missing`
+// names the first that is not, and the run's disk is its disk.
 bool givesBack(Run& run, const char* newPath, const std::vector<Put>& puts, std::string& missing) {
+    run.disk = 0;
     if (!openContainer(diskImage, newPath)) {
         return false;
     }
@@ -179,6 +183,7 @@ bool givesBack(Run& run, const char* newPath, const std::vector<Put>& puts, std:
             file.size != static_cast<int>(put.bytes->size()) ||
             !std::equal(put.bytes->begin(), put.bytes->end(), bytes)) {
             missing = put.entry->name;
+            run.disk = put.disk;
             (void)diskImage.open(nullptr);
             return false;
         }
@@ -187,14 +192,15 @@ bool givesBack(Run& run, const char* newPath, const std::vector<Put>& puts, std:
     return !containerReadFailed(run);
 }
 
-// The temporary file of the new container: beside it, named after it.
+// The temporary file of the new container: beside it, named after it (in
+// the current folder of its drive where it is named so, as "C:new.d88").
 std::string temporaryFor(const char* path) {
     const std::filesystem::path name = pathOf(path);
-    const std::u8string folder = name.parent_path().u8string();
-    const std::u8string file = name.filename().u8string();
-    std::string temporary(folder.begin(), folder.end());
-    temporary += temporary.empty() ? "." : "/.";
-    return temporary.append(file.begin(), file.end()).append(".d88cut");
+    std::filesystem::path file(u8".");
+    file += name.filename();
+    file += u8".d88cut";
+    const std::u8string temporary = (name.parent_path() / file).u8string();
+    return {temporary.begin(), temporary.end()};
 }
 
 }  // namespace
@@ -228,12 +234,14 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
     std::map<std::string, std::optional<Bytes>, std::less<>> files;
     std::vector<Put> puts;
     std::vector<std::pair<int, DiskKind>> disks;
+    std::set<std::string_view> refused;  // names, each counted once however many disks
     for (int index = 0; index < diskImage.diskCount(); ++index) {
         DiskKind kind = DiskKind::ProgramDisk;
         if (!identifyDisk(index, kind)) {
             continue;
         }
         run.disk = index + 1;
+        run.knownDisk = true;
         disks.emplace_back(run.disk, kind);
         for (const CatalogEntry& entry : catalogFor(kind)) {
             if (entry.size == 0) {
@@ -244,6 +252,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
                 found = files.try_emplace(entry.name).first;
                 if (!readFolderFile(folder, entry.name, found->second)) {
                     refuse(run, entry.name, {"cannot_read", "put.cannot-read", {}});
+                    refused.insert(entry.name);
                     continue;
                 }
             }
@@ -256,20 +265,23 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
             }
             if (const Refusal refusal = plan(run, kind, put); refusal.code != nullptr) {
                 refuse(run, entry.name, refusal);
+                refused.insert(entry.name);
                 continue;
             }
             puts.push_back(std::move(put));
         }
     }
+    run.putRefused = static_cast<int>(refused.size());
     const bool readFailed = containerReadFailed(run);
     (void)diskImage.open(nullptr);
     if (readFailed || run.runFailed) {
         return 1;
     }
     // The new container is never the one read, however it is named.
+    run.disk = 0;
     if (FileIdentity target; identifyPath(newPath, target) && target.device == identity.device &&
                              target.number == identity.number) {
-        refuse(run, newPath, {"is_container", "put.is-container", {}});
+        refuse(run, newPath, {"is_container", "put.is-container", {}, "put.not-written"});
         return 1;
     }
     for (const Put& put : puts) {
@@ -307,7 +319,11 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
         refuse(run, missing.empty() ? newPath : missing, {"not_given_back", "put.not-given-back", {{"path", newPath}}});
         return 1;
     }
-    run.putCount = static_cast<int>(puts.size());
+    std::set<std::string_view> names;
+    for (const Put& put : puts) {
+        names.insert(put.entry->name);
+    }
+    run.putCount = static_cast<int>(names.size());
     return 0;
 }
 

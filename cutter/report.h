@@ -173,6 +173,7 @@ struct Refusal {
     const char* code = nullptr;  // for programs
     const char* key = nullptr;   // of its words
     WordValues values;           // that the words name
+    const char* frame = "put.refused";  // the words around them for a person
 };
 void printRefusal(Run& run, const std::string& name, const Refusal& refusal);
 

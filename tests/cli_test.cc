@@ -200,8 +200,8 @@ TEST_F(CliTest, HelpAndVersion) {
         EXPECT_EQ(result.err, "");
         std::vector<std::string> shown = {"-h, --help",    "-V, --version", "-C, --directory DIR",
                                           "-l, --list",    "-v, --verbose", "--encoding=WHICH",
-                                          "\nExit status: 0 when every file was cut whole; 1 on a "
-                                          "wrong command line,\n"};
+                                          "\nExit status: 0 when every file was cut whole, or put "
+                                          "back; 1 on a wrong\n"};
         shown.insert(shown.end(), notes.begin(), notes.end());
         for (const std::string& text : shown) {
             EXPECT_NE(result.out.find(text), std::string::npos) << text;
@@ -362,6 +362,14 @@ TEST_F(CliTest, TerminalShowsUtf8) {
     const std::string escapedName = "disk 1 \"\\x83Q\\x81[\\x83\\x80 \\x83f";
     fs::create_directory(dir_ / "out");
     const std::string out = (dir_ / "out").string();
+    // Folders to put files back from: PROG changed, PROG too short, nothing.
+    for (const char* folder : {"put", "refused", "nothing"}) {
+        fs::create_directory(dir_ / folder);
+    }
+    ASSERT_TRUE(writeFile((dir_ / "put" / "PROG").string(), Bytes(20480, 1)));
+    ASSERT_TRUE(writeFile((dir_ / "refused" / "PROG").string(), Bytes(3, 1)));
+    ASSERT_TRUE(writeFile((dir_ / "twice.d88").string(), buildContainer({makeKnownDisk(DiskKind::ProgramDisk, 1),
+                                                                          makeKnownDisk(DiskKind::ProgramDisk, 1)})));
     const std::string utf8Recognised = "DISK A\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
     const std::string utf8CannotEnter = "none: \xE3\x83\x87\xE3\x82\xA3\xE3\x83\xAC";
     const std::string usage =
@@ -440,6 +448,20 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         {"C", "-l names.d88", escapedName},
         {"C.UTF-8", "-l names.d88 | cat", escapedName},
         {"C.UTF-8", "--encoding=shift_jis -l names.d88", escapedName},
+        // A put ends by telling what went into the new container, or why
+        // nothing did.
+        {"C", "--put new.d88 -C put c.d88", "d88cut: 1 file put into new.d88\r\n"},
+        {"ja_JP.UTF-8", "--put new.d88 -C put c.d88", "d88cut: 1 \xE5\x80\x8B\xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92\xE6\x88\xBB\xE3\x81\x97\xE3\x81\xA6 new.d88 \xE3\x81\xAB\xE6\x9B\xB8\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F\r\n"},
+        {"C", "--put new.d88 -C nothing c.d88",
+         "d88cut: no file in the folder differs from the disks: new.d88 is the container as it was\r\n"},
+        {"C", "--put new.d88 -C put empty.d88",
+         "d88cut: no known disk in empty.d88, so nothing is put: new.d88 is the container as it was\r\n"},
+        {"C", "--put new.d88 -C refused c.d88",
+         "d88cut: PROG: not put: is 3 bytes, not the 20480 bytes that the catalog gives it\r\n"
+         "d88cut: 1 file refused, so none is put: new.d88 is not written\r\n", 1},
+        // A file counts once, however many reads of its disk it goes into.
+        {"C", "--put new.d88 -C put twice.d88", "d88cut: 1 file put into new.d88\r\n"},
+        {"C", "--put new.d88 -C refused twice.d88", "d88cut: 1 file refused, so none is put: new.d88 is not written\r\n", 1},
         // A file whose first read fails: the process's memory, unmapped at 0.
         {"C", "/proc/self/mem",
          "d88cut: no known disk in /proc/self/mem, as far as it could be read; see why with: "
@@ -1837,20 +1859,32 @@ TEST_F(CliTest, PutsFilesBack) {
         SCOPED_TRACE(name);
         const RunResult result = runTool(dir.path(), {"--put", name, "c.d88"});
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, std::string("d88cut: ") + name + ": not put: is the container that is read\n");
+        EXPECT_EQ(result.err, std::string("d88cut: ") + name + ": not written: is the container that this run reads\n");
         EXPECT_EQ(fileBytes(dir / "c.d88"), container);
     }
-    // For other tools, the JSON listing tells where each file lies.
-    const RunResult json = runTool(dir.path(), {"--json", "c.d88"});
-    std::istringstream lines(json.out);
-    for (std::string line; std::getline(lines, line);) {
-        const nlohmann::json object = nlohmann::json::parse(line);
-        if (object.at("type") == "file" && object.at("data").at("name") == "PROG") {
-            const nlohmann::json& layout = object.at("data").at("layout");
-            ASSERT_EQ(layout.size(), 20u);
-            EXPECT_EQ(layout[7], nlohmann::json({{"c", 1}, {"h", 0}, {"r", 3}, {"position", sectorDataAt(container, 0, 2, 3)}, {"length", 1024}}));
+    // For other tools, the JSON listing tells where each file lies, and a
+    // put where it went; a refusal of the new container is no disk's.
+    const auto objects = [&](const std::vector<std::string>& args) {
+        std::map<std::string, nlohmann::json> found;
+        std::istringstream lines(runTool(dir.path(), args).out);
+        for (std::string line; std::getline(lines, line);) {
+            const nlohmann::json object = nlohmann::json::parse(line);
+            const nlohmann::json& data = object.at("data");
+            found[object.at("type").get<std::string>() + (data.contains("name") ? " " + data.at("name").dump() : "")] = data;
         }
-    }
+        return found;
+    };
+    const nlohmann::json layout = objects({"--json", "c.d88"}).at("file \"PROG\"").at("layout");
+    ASSERT_EQ(layout.size(), 20u);
+    EXPECT_EQ(layout[7], nlohmann::json({{"c", 1}, {"h", 0}, {"r", 3}, {"position", sectorDataAt(container, 0, 2, 3)}, {"length", 1024}}));
+    std::map<std::string, nlohmann::json> put = objects({"--json", "--put", "new.d88", "c.d88"});
+    EXPECT_EQ(put.at("put \"PROG\"").at("layout"), layout);
+    EXPECT_EQ(put.at("summary"), nlohmann::json({{"status", 0}, {"put", 1}}));
+    put = objects({"--json", "--put", "c.d88", "c.d88"});
+    EXPECT_EQ(put.at("refused {\"text\":\"c.d88\"}"),
+              nlohmann::json::parse(R"({"container":1,"disk":null,"name":{"text":"c.d88"},"code":"is_container",)"
+                                    R"("values":{},"reason":"is the container that this run reads"})"));
+    EXPECT_EQ(put.at("summary"), nlohmann::json({{"status", 1}, {"put", 0}}));
 }
 
 TEST_F(CliTest, RealImagesAreNotRecognised) {
