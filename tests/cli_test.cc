@@ -877,6 +877,17 @@ TEST_F(CliTest, FlaggedAndFailingSectors) {
     const auto flag = [](int track, int r, std::uint8_t status) {
         return [=](Disk& d) { findSector(d, track, r)->status = status; };
     };
+    // A second copy of C1 H0 R3, its bytes others and its status `status`,
+    // stored before or after the first, whose status is `first`.
+    const auto secondCopy = [](std::uint8_t status, bool before, std::uint8_t first = 0) {
+        return [=](Disk& d) {
+            findSector(d, 2, 3)->status = first;
+            Sector copy = *findSector(d, 2, 3);
+            copy.status = status;
+            copy.data.assign(1024, 0xEE);
+            d.tracks[2].insert(d.tracks[2].begin() + (before ? 2 : 3), copy);
+        };
+    };
     struct Case {
         const char* name;
         std::function<void(Disk&)> make;
@@ -940,28 +951,9 @@ TEST_F(CliTest, FlaggedAndFailingSectors) {
          "PROG", " 20480 incomplete (15360 bytes read)",
          "15360 of 20480 bytes read: track side C1 H1 not on the disk"},
         // Of two copies of one sector, the one the drive read right.
-        {"a flagged copy before a clean one",
-         [](Disk& d) {
-             Sector copy = *findSector(d, 2, 3);
-             copy.status = 0xB0;
-             copy.data.assign(1024, 0xEE);
-             d.tracks[2].insert(d.tracks[2].begin() + 2, copy);
-         }},
-        {"a flagged copy after a clean one",
-         [](Disk& d) {
-             Sector copy = *findSector(d, 2, 3);
-             copy.status = 0xA0;
-             copy.data.assign(1024, 0xEE);
-             d.tracks[2].insert(d.tracks[2].begin() + 3, copy);
-         }},
-        {"every copy flagged: the first",
-         [](Disk& d) {
-             findSector(d, 2, 3)->status = 0xB0;
-             Sector copy = *findSector(d, 2, 3);
-             copy.status = 0xA0;
-             copy.data.assign(1024, 0xEE);
-             d.tracks[2].insert(d.tracks[2].begin() + 3, copy);
-         },
+        {"a flagged copy before a clean one", secondCopy(0xB0, true)},
+        {"a flagged copy after a clean one", secondCopy(0xA0, false)},
+        {"every copy flagged: the first", secondCopy(0xA0, false, 0xB0),
          "PROG", " 20480 damaged (1024 bytes read with errors)",
          "1024 bytes read with errors: C1 H0 R3 (data CRC error)"},
         {"a record past the bytes read", [](Disk& d) { putRecord(d, 58, 5, 0, 0x0042, 3000); },
