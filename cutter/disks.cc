@@ -109,21 +109,21 @@ void whyNotRecognised(DiskReport& disk) {
     disk.reasonValue = SectorBuffer[kKindDigitOffset];
 }
 
-// Why the container at `path` could not be opened.
-std::string whyNotOpened(const char* path) {
+// Why the container at `path` could not be opened, in `language`.
+std::string whyNotOpened(const char* path, Language language) {
     if (const int error = diskImage.systemError(); error != 0) {
-        return systemWords(error);
+        return systemWords(error, language);
     }
     std::error_code ignored;
     switch (std::filesystem::status(pathOf(path), ignored).type()) {
         case std::filesystem::file_type::directory:
-            return "is a directory";
+            return words(language, "why.is-directory");
         case std::filesystem::file_type::fifo:
-            return "is a pipe";
+            return words(language, "why.is-pipe");
         case std::filesystem::file_type::socket:
-            return "is a socket";
+            return words(language, "why.is-socket");
         default:
-            return "cannot be read";
+            return words(language, "why.cannot-be-read");
     }
 }
 
@@ -302,7 +302,7 @@ bool containerReadFailed(Run& run) {
         run.containerReadReported = true;
         (void)std::fflush(stdout);
         putMessage(run, stderr, run.containerPath.c_str(), kCannotReadMessage);
-        explain(run, run.containerPath, systemWords(error));
+        explain(run, run.containerPath, systemWords(error, run.language(stderr)));
         printNote(run, {NoteKind::ReadError, -1, systemWords(error)});
     }
     return true;
@@ -322,19 +322,21 @@ int runContainer(Run& run, const char* path, const char* openPath, const char* d
     FileIdentity identity;
     if (!openContainer(diskImage, openPath) ||
         (!run.listing() && !identify(diskImage.file(), identity))) {
-        const std::string why =
-            diskImage.file() != nullptr ? systemWords(errno) : whyNotOpened(openPath);
+        const int error = diskImage.file() != nullptr ? errno : -1;
+        const auto why = [&](Language language) {
+            return error >= 0 ? systemWords(error, language) : whyNotOpened(openPath, language);
+        };
         (void)diskImage.open(nullptr);
         run.runFailed = true;
         printContainer(run, -1);
         putMessage(run, stderr, nullptr, kCannotOpenMessage);
-        explain(run, path, why);
+        explain(run, path, why(run.language(stderr)));
         if (mayBeOption && run.toPerson() && nothingNamed(path)) {
             const Language language = run.language(stderr);
             tell(run, "d88cut: " + words(language, "hint.unknown-option", {{"option", path}}) +
                           "\n" + words(language, "hint.try-help") + "\n");
         }
-        printNote(run, {NoteKind::CannotOpen, -1, why});
+        printNote(run, {NoteKind::CannotOpen, -1, why(Language::English)});
         printContainerEnd(run, 1);
         return 1;
     }
@@ -351,7 +353,7 @@ int runContainer(Run& run, const char* path, const char* openPath, const char* d
         if (!enterDirectory(directory)) {
             const int error = errno;
             putMessage(run, stderr, directory, kCannotEnterMessage);
-            explain(run, directory, systemWords(error));
+            explain(run, directory, systemWords(error, run.language(stderr)));
             run.runFailed = true;
             return -1;
         }

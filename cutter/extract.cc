@@ -195,14 +195,14 @@ bool writeQuietly(Run& run, const char* name, const std::uint8_t* bytes, int len
         return true;
     }
     if (length < 0) {
-        failure = {name, "has no size"};
+        failure = {name, 0, "why.no-size", {}};
     }
     if (interrupted()) {
         endInterrupted();  // it was waiting for another run's file: no fault of the file
     }
     (void)std::fflush(stdout);  // keep the lines in order on a shared console
     putMessage(run, stderr, name, kCannotWriteMessage);
-    explain(run, failure.path, failure.reason);
+    explain(run, failure.path, failureWords(run.language(stderr), failure));
     run.failed = true;
     run.runFailed = true;
     return false;

@@ -284,6 +284,13 @@ void tell(Run& run, const std::string& line) {
     }
 }
 
+std::string failureWords(Language language, const WriteFailure& failure) {
+    if (failure.key != nullptr) {
+        return words(language, failure.key);
+    }
+    return failure.error != 0 ? systemWords(failure.error, language) : failure.systemText;
+}
+
 void explain(Run& run, const std::string& path, const std::string& reason) {
     if (run.verbose || run.toPerson()) {
         tell(run, "d88cut: " + path + ": " + reason + "\n");

@@ -212,7 +212,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
         const int error = errno;
         (void)diskImage.open(nullptr);
         putMessage(run, stderr, nullptr, kCannotOpenMessage);
-        explain(run, path, systemWords(error));
+        explain(run, path, systemWords(error, run.language(stderr)));
         return 1;
     }
     run.containerFiles.push_back(identity);
@@ -226,7 +226,9 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error)) {
         putMessage(run, stderr, directory, kCannotEnterMessage);
-        explain(run, directory != nullptr ? directory : ".", error ? systemWords(error.value()) : "is not a folder");
+        explain(run, directory != nullptr ? directory : ".",
+                error ? systemWords(error.value(), run.language(stderr))
+                      : words(run.language(stderr), "why.not-a-folder"));
         return 1;
     }
     // Each file of the folder is read once, and checked for every disk it
@@ -310,7 +312,7 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
     if (!replaceFile(newPath, temporaryFor(newPath), image.data(), static_cast<int>(image.size()), false,
                      run.containerFiles, failure)) {
         putMessage(run, stderr, newPath, kCannotWriteMessage);
-        explain(run, failure.path, failure.reason);
+        explain(run, failure.path, failureWords(run.language(stderr), failure));
         return 1;
     }
     std::string missing;

@@ -199,5 +199,8 @@ void tell(Run& run, const std::string& line);
 // In a verbose run, and to a person, writes "d88cut: PATH: REASON" to
 // standard error.
 void explain(Run& run, const std::string& path, const std::string& reason);
+// Why a file could not be written, in `language`.
+struct WriteFailure;
+std::string failureWords(Language language, const WriteFailure& failure);
 
 }  // namespace d88cut

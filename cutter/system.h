@@ -13,6 +13,8 @@
 #include <span>
 #include <string>
 
+#include "cutter/words.h"
+
 namespace d88 {
 class D88Image;
 }
@@ -80,8 +82,9 @@ void waitForEnter(const std::string& prompt);
 // Makes `path` the current directory; false, with errno set, when it cannot
 // be entered.
 [[nodiscard]] bool enterDirectory(const char* path);
-// The system's words for an error number of the C library.
-[[nodiscard]] std::string systemWords(int error);
+// The system's words for an error number of the C library, in `language`
+// where the system has them (POSIX: the locale's messages), else in English.
+[[nodiscard]] std::string systemWords(int error, Language language = Language::English);
 
 // Interrupts (SIGINT, SIGTERM and SIGHUP; on Windows Ctrl-C, Ctrl-Break and
 // the console being closed) only mark the run while they are caught, so that
@@ -109,11 +112,14 @@ struct FileIdentity {
 // The containers of a run: no output name may stand for one of them.
 using Containers = std::span<const FileIdentity>;
 
-// Why a file could not be written: the path that a step failed on, and the
-// system's words for the error (or a phrase where the system gave none).
+// Why a file could not be written: the path that a step failed on, and why:
+// the C library's error number, or the key of the tool's own words where the
+// system gave none, or the system's own words (Windows, in its language).
 struct WriteFailure {
     std::string path;
-    std::string reason;
+    int error = 0;
+    const char* key = nullptr;
+    std::string systemText;
 };
 
 // Writes the bytes to the temporary file `temporaryName` and renames it over

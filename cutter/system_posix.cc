@@ -2,6 +2,8 @@
 // build, whose file locks are no-ops and which delivers no signal).
 #include <fcntl.h>
 #include <langinfo.h>
+#include <locale.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,11 +24,11 @@ namespace d88cut {
 
 namespace {
 
-constexpr const char* kNotTemporary = "is in the way of the temporary file";
-constexpr const char* kIsContainer = "is a container that this run reads";
+constexpr const char* kNotTemporary = "why.not-temporary";
+constexpr const char* kIsContainer = "why.is-container";
 
 bool fail(WriteFailure& failure, const std::string& path, int error) {
-    failure = {path, std::strerror(error)};
+    failure = {path, error, nullptr, {}};
     return false;
 }
 
@@ -101,7 +103,18 @@ void waitForEnter(const std::string& /*prompt*/) {}
 
 bool enterDirectory(const char* path) { return ::chdir(path) == 0; }
 
-std::string systemWords(int error) { return std::strerror(error); }
+// In Japanese, the C library's messages of the person's locale (where it has
+// none, English).
+std::string systemWords(int error, Language language) {
+    if (language == Language::Japanese) {
+        if (const locale_t locale = ::newlocale(LC_ALL_MASK, "", locale_t{}); locale != locale_t{}) {
+            std::string text = ::strerror_l(error, locale);
+            ::freelocale(locale);
+            return text;
+        }
+    }
+    return std::strerror(error);
+}
 
 // Interrupts.
 
@@ -208,7 +221,7 @@ bool mayReplace(const char* name, Containers containers, WriteFailure& failure) 
         return errno == ENOENT || fail(failure, name, errno);
     }
     if (isContainer(status, containers)) {
-        failure = {name, kIsContainer};
+        failure = {name, 0, kIsContainer, {}};
         return false;
     }
     return true;
@@ -261,7 +274,7 @@ bool clearTemporary(const std::string& temporaryName, bool wait, Containers cont
     } else if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
         cleared = true;  // renamed by the run that held it; another stands there now
     } else if (!S_ISREG(held.st_mode) || held.st_nlink != 1 || isContainer(held, containers)) {
-        failure = {temporaryName, isContainer(held, containers) ? kIsContainer : kNotTemporary};
+        failure = {temporaryName, 0, isContainer(held, containers) ? kIsContainer : kNotTemporary, {}};
     } else {
         cleared = ::unlink(path) == 0 || fail(failure, temporaryName, errno);
     }
@@ -305,7 +318,7 @@ int openTemporary(const std::string& temporaryName, Containers containers,
         }
         (void)::close(descriptor);
     }
-    failure = {temporaryName, "is taken by other runs again and again"};
+    failure = {temporaryName, 0, "why.taken-again", {}};
     return -1;
 }
 

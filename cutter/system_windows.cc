@@ -17,8 +17,8 @@ namespace d88cut {
 
 namespace {
 
-constexpr const char* kNotTemporary = "is in the way of the temporary file";
-constexpr const char* kIsContainer = "is a container that this run reads";
+constexpr const char* kNotTemporary = "why.not-temporary";
+constexpr const char* kIsContainer = "why.is-container";
 
 // Names and words go between the system's UTF-16 and the tool's UTF-8 here.
 std::wstring wide(const char* utf8) {
@@ -57,7 +57,7 @@ std::string windowsWords(DWORD error) {
 }
 
 bool fail(WriteFailure& failure, const std::string& path, DWORD error) {
-    failure = {path, windowsWords(error)};
+    failure = {path, 0, nullptr, windowsWords(error)};
     return false;
 }
 
@@ -100,6 +100,7 @@ bool openContainer(d88::D88Image& image, const char* path) {
     if (type == std::filesystem::file_type::directory || type == std::filesystem::file_type::fifo ||
         type == std::filesystem::file_type::socket) {
         (void)image.open(nullptr);
+        image.clearSystemError();  // that of a file opened before is not this one's
         return false;
     }
     return image.adopt(_wfopen(name.c_str(), L"rb"));
@@ -197,7 +198,9 @@ void waitForEnter(const std::string& prompt) {
 
 bool enterDirectory(const char* path) { return ::_wchdir(wide(path).c_str()) == 0; }
 
-std::string systemWords(int error) { return std::strerror(error); }
+// The C library's words are English here; the system's own (windowsWords)
+// come in its language.
+std::string systemWords(int error, Language /*language*/) { return std::strerror(error); }
 
 // Interrupts.
 
@@ -276,7 +279,7 @@ bool mayReplace(const char* name, Containers containers, WriteFailure& failure) 
         return fail(failure, name, error);
     }
     if (isContainer(info, containers)) {
-        failure = {name, kIsContainer};
+        failure = {name, 0, kIsContainer, {}};
         return false;
     }
     return true;
@@ -307,7 +310,7 @@ HANDLE openTemporary(const std::string& temporaryName, bool create, Containers c
     if (GetFileInformationByHandle(file, &info) == 0) {
         (void)fail(failure, temporaryName, GetLastError());
     } else if (info.nNumberOfLinks != 1 || isContainer(info, containers)) {
-        failure = {temporaryName, isContainer(info, containers) ? kIsContainer : kNotTemporary};
+        failure = {temporaryName, 0, isContainer(info, containers) ? kIsContainer : kNotTemporary, {}};
     } else if (SetEndOfFile(file) == 0) {
         (void)fail(failure, temporaryName, GetLastError());
     } else {

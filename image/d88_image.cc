@@ -40,6 +40,7 @@ bool D88Image::open(const char* path) {
         close();
         return true;
     }
+    systemError_ = 0;  // an error of the file opened before is no longer told
     if (file_ != nullptr) {
         close();
         clearCurrentDisk();

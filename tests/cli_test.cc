@@ -152,6 +152,9 @@ TEST_F(CliTest, CommandLineAndOpenFailures) {
          kCannotOpen + "d88cut: missing: No such file or directory\n"},
         {"why not opened: a directory", {"folder", "--verbose"}, "", 1,
          kCannotOpen + "d88cut: folder: is a directory\n"},
+        {"why not opened: a directory after a missing file", {"-v", "missing", "folder"}, "", 1,
+         kCannotOpen + "d88cut: missing: No such file or directory\n" + kCannotOpen +
+             "d88cut: folder: is a directory\n"},
         {"why the folder cannot be entered", {"-C", "missing", "empty", "-v"}, "", 1,
          "missing" + kCannotEnter + "d88cut: missing: No such file or directory\n"},
     };
@@ -427,6 +430,14 @@ TEST_F(CliTest, TerminalShowsUtf8) {
         // LC_ALL, where set and not empty, speaks over LANG.
         {"ja_JP.UTF-8 LC_ALL=C.UTF-8", "-C out c.d88", cut + "\r\n"},
         {"ja_JP.UTF-8 LC_ALL=", "-C out c.d88", japaneseCut},
+        // Why a file cannot be opened, in the same language: the system's
+        // words ("no such file or directory") and the tool's own.
+        {"ja_JP.UTF-8", "-C none c.d88",
+         "d88cut: none: \xE3\x81\x9D\xE3\x81\xAE\xE3\x82\x88\xE3\x81\x86\xE3\x81\xAA\xE3\x83\x95\xE3\x82\xA1"
+         "\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x84\xE3\x83\x87\xE3\x82\xA3\xE3\x83\xAC\xE3\x82\xAF\xE3\x83\x88"
+         "\xE3\x83\xAA\xE3\x81\xAF\xE3\x81\x82\xE3\x82\x8A\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\r\n", 1},
+        {"ja_JP.UTF-8", "out",
+         "d88cut: out: \xE3\x83\x87\xE3\x82\xA3\xE3\x83\xAC\xE3\x82\xAF\xE3\x83\x88\xE3\x83\xAA\xE3\x81\xA7\xE3\x81\x99\r\n", 1},
         {"C", "-C out damaged.d88", "d88cut: 48 files cut into " + out + " (1 incomplete); 1 file could not be cut\r\n"
          "d88cut: no read gave these sectors whole; read them again from the floppy:\r\n"
          "  PROGRAM DISK: C2 H0 R5, C26 H1 R2\r\n", 1},
