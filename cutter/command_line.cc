@@ -269,10 +269,14 @@ int runCommandLine(Run& run, int argc, const char* const* argv) {
     // one at hand is known by its open file).
     std::vector<std::string> openPaths;
     for (const char* path : line.paths) {
-        std::error_code error;
-        const std::u8string whole = std::filesystem::absolute(pathOf(path), error).u8string();
-        const bool entered = line.directory != nullptr && !run.listing() && !error;
-        openPaths.push_back(entered ? std::string(whole.begin(), whole.end()) : std::string(path));
+        openPaths.emplace_back(path);
+        if (line.directory != nullptr && !run.listing()) {
+            std::error_code error;
+            const std::u8string whole = std::filesystem::absolute(pathOf(path), error).u8string();
+            if (!error) {
+                openPaths.back().assign(whole.begin(), whole.end());
+            }
+        }
         if (FileIdentity identity; !run.listing() && line.paths.size() > 1 && identifyPath(path, identity)) {
             run.containerFiles.push_back(identity);
         }

@@ -46,6 +46,8 @@ constexpr KnownDisk kKnownDisks[] = {
     {'1', DiskKind::DiskA, kDiskAMessage, "DISK A"},
     {'2', DiskKind::DiskB, kDiskBMessage, "DISK B"},
 };
+static_assert(kKnownDisks[1].kind == DiskKind::DiskA && kKnownDisks[2].kind == DiskKind::DiskB,
+              "the known disks in the order of their kinds");
 
 // The known disk that the current disk is, or nullptr. The whole
 // identification sector must be read: a shorter read leaves earlier bytes in
@@ -65,6 +67,13 @@ const KnownDisk* identifyCurrentDisk() {
         }
     }
     return nullptr;
+}
+
+// Selects the `index`-th disk image: the known disk that it is, or nullptr.
+const KnownDisk* selectKnownDisk(int index) {
+    (void)diskImage.selectDisk(index);
+    diskImage.setSectorRange(kFirstSector, kLastSector);
+    return identifyCurrentDisk();
 }
 
 // A byte as it is when it is printable ASCII from `lowest` on, else as \xHH.
@@ -143,9 +152,7 @@ bool idReadRanIntoFileEnd() {
 // Selects the `index`-th disk image and tells what it is. `fileSize` is the
 // container's length, asked here where it is needed and not yet known (-2).
 DiskReport examineDisk(Run& run, int index, std::int64_t& fileSize, const KnownDisk*& known) {
-    (void)diskImage.selectDisk(index);
-    diskImage.setSectorRange(kFirstSector, kLastSector);
-    known = identifyCurrentDisk();
+    known = selectKnownDisk(index);
     DiskReport disk;
     disk.number = index + 1;
     disk.offset = diskImage.diskOffset();
@@ -220,23 +227,14 @@ void runDisks(Run& run, std::int64_t fileSize) {
 }  // namespace
 
 bool identifyDisk(int index, DiskKind& kind) {
-    (void)diskImage.selectDisk(index);
-    diskImage.setSectorRange(kFirstSector, kLastSector);
-    const KnownDisk* known = identifyCurrentDisk();
+    const KnownDisk* known = selectKnownDisk(index);
     if (known != nullptr) {
         kind = known->kind;
     }
     return known != nullptr;
 }
 
-const Message& recognitionOf(DiskKind kind) {
-    for (const KnownDisk& known : kKnownDisks) {
-        if (known.kind == kind) {
-            return known.message;
-        }
-    }
-    return kKnownDisks[0].message;
-}
+const Message& recognitionOf(DiskKind kind) { return kKnownDisks[static_cast<int>(kind)].message; }
 
 bool nothingNamed(const char* path) {
     std::error_code error;
@@ -281,14 +279,7 @@ int Run::status() const {
     return runFailed || !whole ? 1 : 0;
 }
 
-const char* knownDiskName(DiskKind kind) {
-    for (const KnownDisk& known : kKnownDisks) {
-        if (known.kind == kind) {
-            return known.name;
-        }
-    }
-    return "";
-}
+const char* knownDiskName(DiskKind kind) { return kKnownDisks[static_cast<int>(kind)].name; }
 
 bool containerReadFailed(Run& run) {
     const int error = diskImage.systemError();

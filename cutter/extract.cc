@@ -106,7 +106,6 @@ namespace {
 // disk is told once.
 void account(FileReport& file, int from, int length) {
     file.size = length;
-    file.layout = placesOf(from, length);
     file.given.clear();
     file.read = 0;
     file.readWithErrors = 0;
@@ -270,6 +269,9 @@ const std::uint8_t* readRaw(Run& run, FileReport& file, int trackIndex, int c, i
         return nullptr;
     }
     account(file, offset, size);
+    if (run.mode == Mode::Json) {
+        file.layout = placesOf(offset, size);  // only programs are told where it lies
+    }
     if (file.read == 0) {
         file.state = FileState::Missing;
         file.size = -1;
@@ -301,15 +303,20 @@ const std::uint8_t* readRecord(Run& run, FileReport& file, int trackIndex, int c
         // holds a header of another kind; placed where the catalog reads it.
         file.sectors = header.sectors;
         if (headerGiven) {
-            const SectorPlace& place = header.layout.front();
+            const SectorPlace place = placesOf(offset, kRecordHeaderSize).front();
             file.sectors = {SectorProblem{place.c, place.h, place.r, Problem::RecordKind, static_cast<int>(kind)}};
         }
-        file.layout = placesOf(offset, size - offset);
+        if (run.mode == Mode::Json) {
+            file.layout = placesOf(offset, size - offset);
+        }
         return nullptr;
     }
     const auto length = static_cast<int>(d88::loadLe16(record + 2));
     zeroBuffer(zeroed, offset + length);
     account(file, offset, length);
+    if (run.mode == Mode::Json) {
+        file.layout = placesOf(offset, length);
+    }
     if (offset + length > size) {
         file.cause = Cause::RecordLong;
         file.readFor = size - offset;
@@ -347,6 +354,7 @@ bool extractRecord(Run& run, const char* name, int trackIndex, int c, int h, int
 }
 
 void runCatalog(Run& run, DiskKind kind) {
+    run.kind = kind;
     for (const CatalogEntry& entry : catalogFor(kind)) {
         if (entry.size == 0) {
             break;
@@ -357,7 +365,6 @@ void runCatalog(Run& run, DiskKind kind) {
         }
         const int c = entry.trackIndex >> 1;
         const int h = entry.trackIndex & 1;
-        run.kind = kind;
         if (entry.headered) {
             (void)extractRecord(run, entry.name, entry.trackIndex, c, h, entry.sector, entry.offset,
                                 entry.size);

@@ -20,11 +20,12 @@ namespace {
 
 // A sector by its ID, "C1 H0 R3", or its track side, "track side C28 H1".
 std::string sectorName(Language language, const SectorProblem& sector) {
-    char id[40];
-    (void)std::snprintf(id, sizeof id, sector.problem == Problem::NoTrackSide ? "C%d H%d" : "C%d H%d R%d",
-                        sector.c, sector.h, sector.r);
-    return sector.problem == Problem::NoTrackSide ? words(language, "sector.track-side", {{"side", id}})
-                                                  : id;
+    if (sector.problem != Problem::NoTrackSide) {
+        return sectorId(sector.c, sector.h, sector.r);
+    }
+    char side[32];
+    (void)std::snprintf(side, sizeof side, "C%d H%d", sector.c, sector.h);
+    return words(language, "sector.track-side", {{"side", side}});
 }
 
 // "C1 H0 R3 (data CRC error)" where the drive flagged the sector, else
@@ -78,6 +79,12 @@ std::string files(Language language, std::size_t count) {
 const char* const kStateKeys[] = {"state.whole", "state.damaged", "state.incomplete", "state.missing"};
 
 }  // namespace
+
+std::string sectorId(int c, int h, int r) {
+    char id[40];
+    (void)std::snprintf(id, sizeof id, "C%d H%d R%d", c, h, r);
+    return id;
+}
 
 std::string problemWords(Language language, const SectorProblem& sector) {
     static constexpr const char* kKeys[] = {

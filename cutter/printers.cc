@@ -148,6 +148,16 @@ void listed(Run& run, const std::string& line, bool failure = false) {
 
 int containerNumber(const Run& run) { return run.containerIndex + 1; }
 
+// Files counted by state, `counts` indexed by FileState.
+json stateCounts(const int (&counts)[4]) {
+    json object;
+    for (const FileState state :
+         {FileState::Whole, FileState::Damaged, FileState::Incomplete, FileState::Missing}) {
+        object[stateName(state)] = counts[static_cast<int>(state)];
+    }
+    return object;
+}
+
 }  // namespace
 
 void printContainer(Run& run, std::int64_t size) {
@@ -165,16 +175,11 @@ void printContainerEnd(Run& run, int status) {
     if (run.mode != Mode::Json) {
         return;
     }
-    json files;
-    for (const FileState state :
-         {FileState::Whole, FileState::Damaged, FileState::Incomplete, FileState::Missing}) {
-        files[stateName(state)] = run.tally.files[static_cast<int>(state)];
-    }
     emit("end", {{"container", containerNumber(run)},
                  {"status", status},
                  {"disks", run.tally.disks},
                  {"known_disks", run.tally.knownDisks},
-                 {"files", files}});
+                 {"files", stateCounts(run.tally.files)}});
 }
 
 void printDisk(Run& run, const DiskReport& disk) {
@@ -431,12 +436,7 @@ void printRunEnd(Run& run, int status) {
                             {"sectors", sectorsObject(kept.sectors)}});
         }
     }
-    json counts;
-    for (const FileState state :
-         {FileState::Whole, FileState::Damaged, FileState::Incomplete, FileState::Missing}) {
-        counts[stateName(state)] = files[static_cast<int>(state)];
-    }
-    emit("summary", {{"status", status}, {"containers", run.containerCount}, {"files", counts}});
+    emit("summary", {{"status", status}, {"containers", run.containerCount}, {"files", stateCounts(files)}});
 }
 
 }  // namespace d88cut

@@ -101,8 +101,9 @@ const CatalogEntry* nextInSector(DiskKind kind, const CatalogEntry& entry) {
 }
 
 // Why the file cannot go where the catalog has it on the current disk, or
-// no code where it can; then `put.places` says where its bytes go.
-Refusal plan(Run& run, DiskKind kind, Put& put) {
+// no code where it can; then `put.places` says where its bytes go. The
+// latest run of the reader is a cut of the file from that disk.
+Refusal plan(DiskKind kind, Put& put) {
     const CatalogEntry& entry = *put.entry;
     const Bytes& bytes = *put.bytes;
     const auto size = static_cast<int>(std::min<std::size_t>(bytes.size(), 0x7FFFFFFF));
@@ -128,34 +129,27 @@ Refusal plan(Run& run, DiskKind kind, Put& put) {
                     {{"length", sizeText}, {"next", next->name}, {"at", std::to_string(next->offset)}}};
         }
     }
-    FileReport file;
-    (void)cutOf(run, entry, file);
     put.places = placesOf(entry.offset, size);
     for (const SectorPlace& place : put.places) {
         if (!place.full) {
-            char id[40];
-            (void)std::snprintf(id, sizeof id, "C%d H%d R%d", place.c, place.h, place.r);
-            return {"sector_missing", "put.no-sector", {{"sector", id}}};
+            return {"sector_missing", "put.no-sector", {{"sector", sectorId(place.c, place.h, place.r)}}};
         }
     }
     return {};
 }
 
-// True when the file is what a cut of the current disk gives of it already.
-bool givenAlready(Run& run, const Put& put) {
-    FileReport file;
-    const std::uint8_t* given = cutOf(run, *put.entry, file);
-    return given != nullptr && file.size == static_cast<int>(put.bytes->size()) &&
-           std::equal(put.bytes->begin(), put.bytes->end(), given);
+// True when a cut gave `bytes`: `given`, `file.size` of them (nullptr where
+// it gave none).
+bool gives(const FileReport& file, const std::uint8_t* given, const Bytes& bytes) {
+    return given != nullptr && file.size == static_cast<int>(bytes.size()) &&
+           std::equal(bytes.begin(), bytes.end(), given);
 }
 
 // "C0 H1 R1, C0 H1 R2, ..." of the sectors a file went into.
 std::string placeWords(const std::vector<SectorPlace>& places) {
     std::string text;
     for (const SectorPlace& place : places) {
-        char id[48];
-        (void)std::snprintf(id, sizeof id, "%sC%d H%d R%d", text.empty() ? "" : ", ", place.c, place.h, place.r);
-        text += id;
+        text += (text.empty() ? "" : ", ") + sectorId(place.c, place.h, place.r);
     }
     return text;
 }
@@ -179,9 +173,7 @@ bool givesBack(Run& run, const char* newPath, const std::vector<Put>& puts, std:
         FileReport file;
         const std::uint8_t* bytes =
             identifyDisk(put.disk - 1, kind) ? cutOf(run, *put.entry, file) : nullptr;
-        if (bytes == nullptr || file.state != FileState::Whole ||
-            file.size != static_cast<int>(put.bytes->size()) ||
-            !std::equal(put.bytes->begin(), put.bytes->end(), bytes)) {
+        if (file.state != FileState::Whole || !gives(file, bytes, *put.bytes)) {
             missing = put.entry->name;
             run.disk = put.disk;
             (void)diskImage.open(nullptr);
@@ -262,10 +254,12 @@ int runPut(Run& run, const char* newPath, const char* path, const char* director
                 continue;
             }
             Put put{&entry, run.disk, &*found->second, {}};
-            if (givenAlready(run, put)) {
+            FileReport file;
+            const std::uint8_t* given = cutOf(run, entry, file);
+            if (gives(file, given, *put.bytes)) {
                 continue;  // it changes nothing, not even a status
             }
-            if (const Refusal refusal = plan(run, kind, put); refusal.code != nullptr) {
+            if (const Refusal refusal = plan(kind, put); refusal.code != nullptr) {
                 refuse(run, entry.name, refusal);
                 refused.insert(entry.name);
                 continue;

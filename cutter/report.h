@@ -199,6 +199,8 @@ void tell(Run& run, const std::string& line);
 // In a verbose run, and to a person, writes "d88cut: PATH: REASON" to
 // standard error.
 void explain(Run& run, const std::string& path, const std::string& reason);
+// A sector's ID as people read it: "C1 H0 R3".
+std::string sectorId(int c, int h, int r);
 // Why a file could not be written, in `language`.
 struct WriteFailure;
 std::string failureWords(Language language, const WriteFailure& failure);

@@ -53,10 +53,6 @@ bool lookUp(std::string_view text, std::string_view key, std::string& found) {
     return false;
 }
 
-}  // namespace
-
-namespace {
-
 // The text of `key` in `language`, or in English, or the key itself.
 std::string textOf(Language language, std::string_view key) {
     std::string text;
