@@ -1877,9 +1877,16 @@ TEST_F(CliTest, PutsFilesBack) {
         }
         return found;
     };
-    const nlohmann::json layout = objects({"--json", "c.d88"}).at("file \"PROG\"").at("layout");
+    const std::map<std::string, nlohmann::json> listing = objects({"--json", "c.d88"});
+    const nlohmann::json layout = listing.at("file \"PROG\"").at("layout");
     ASSERT_EQ(layout.size(), 20u);
     EXPECT_EQ(layout[7], nlohmann::json({{"c", 1}, {"h", 0}, {"r", 3}, {"position", sectorDataAt(container, 0, 2, 3)}, {"length", 1024}}));
+    // A record lies from its offset in its sector on, as long as it is.
+    const nlohmann::json& qxgt02 = listing.at("file \"QXGT02\"");
+    const nlohmann::json place = {{"c", 22}, {"h", 0}, {"r", 5},
+                                  {"position", sectorDataAt(container, 0, 44, 5) + 512},
+                                  {"length", qxgt02.at("size")}};
+    EXPECT_EQ(qxgt02.at("layout"), nlohmann::json::array({place}));
     std::map<std::string, nlohmann::json> put = objects({"--json", "--put", "new.d88", "c.d88"});
     EXPECT_EQ(put.at("put \"PROG\"").at("layout"), layout);
     EXPECT_EQ(put.at("summary"), nlohmann::json({{"status", 0}, {"put", 1}}));
